@@ -1,0 +1,60 @@
+/* Tarn_Mobi: unpacks a MOBI book into one UTF-8 HTML file and a folder of
+ * images.
+ *
+ * Usage: CreateMobiService(); Init(data, book); MobiToHtml(data, html); any of
+ * the getters; ClearUp(data); FreeMobiService(table). Every function takes the
+ * table's own `data` as its first argument. Texts returned by the getters and by
+ * GetMobiCopyright are fresh malloc'd buffers the caller releases with free(). */
+#ifndef TARN_MOBI_H
+#define TARN_MOBI_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(TARN_MOBI_BUILD)
+#define TARN_MOBI_API __attribute__((visibility("default")))
+#else
+#define TARN_MOBI_API
+#endif
+
+/* Result codes of Init and MobiToHtml. */
+#define MOBI_OK 0
+#define MOBI_ERR_OPEN 1        /* Init: book not opened; MobiToHtml: HTML file not created */
+#define MOBI_ERR_WRITE 2       /* MobiToHtml: writing the HTML file failed */
+#define MOBI_ERR_MEMORY 3      /* out of memory */
+#define MOBI_ERR_NOT_MOBI 4    /* Init: not a BOOKMOBI Palm database */
+#define MOBI_ERR_NO_FOLDER 5   /* MobiToHtml: the HTML file's folder does not exist */
+#define MOBI_ERR_ENCODING 6    /* MobiToHtml: text encoding neither 1252 nor 65001; files written */
+#define MOBI_ERR_COMPRESSION 7 /* MobiToHtml: unsupported compression */
+#define MOBI_ERR_RECORD_SIZE 8 /* MobiToHtml: text record size 0 */
+#define MOBI_ERR_ENCRYPTED 9   /* MobiToHtml: encrypted book or unusable HUFF/CDIC range */
+#define MOBI_ERR_NOT_OPEN 10   /* MobiToHtml called without a successful Init */
+
+/* The handle record; opaque to callers. */
+typedef struct MobiData MobiData;
+
+typedef struct MobiService {
+  MobiData *data;
+  int (*Init)(MobiData *data, const char *bookPath);
+  void (*ClearUp)(MobiData *data);
+  int (*MobiToHtml)(MobiData *data, const char *htmlPath);
+  char *(*GetTitle)(MobiData *data);
+  char *(*GetAuthor)(MobiData *data);
+  char *(*GetCoverImageName)(MobiData *data);
+} MobiService;
+
+/* A new table with an empty handle record, or null when memory runs out. */
+TARN_MOBI_API MobiService *CreateMobiService(void);
+
+/* Releases the table and its handle record; call ClearUp first. Null is allowed. */
+TARN_MOBI_API void FreeMobiService(MobiService *service);
+
+/* The library's notice text, as a malloc'd copy. */
+TARN_MOBI_API char *GetMobiCopyright(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

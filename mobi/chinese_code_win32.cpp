@@ -1,0 +1,1 @@
+#include "chinese_code.h"

@@ -1,0 +1,89 @@
+// The service table as a caller sees it, through the exported header only.
+#include "tarn_mobi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "mobi_writer.h"
+#include "test_files.h"
+
+namespace {
+
+using testbook::Bytes;
+
+struct Service {
+  Service() : table(CreateMobiService()) {}
+  ~Service() {
+    table->ClearUp(table->data);
+    FreeMobiService(table);
+  }
+  int Init(const std::string &path) { return table->Init(table->data, path.c_str()); }
+  MobiService *table;
+};
+
+using HeapText = std::unique_ptr<char, decltype(&std::free)>;
+HeapText Take(char *text) { return HeapText(text, &std::free); }
+
+TEST(MobiService, TableHoldsEveryFunction) {
+  Service service;
+  ASSERT_NE(service.table, nullptr);
+  EXPECT_NE(service.table->data, nullptr);
+  EXPECT_NE(service.table->Init, nullptr);
+  EXPECT_NE(service.table->ClearUp, nullptr);
+  EXPECT_NE(service.table->MobiToHtml, nullptr);
+  EXPECT_NE(service.table->GetTitle, nullptr);
+  EXPECT_NE(service.table->GetAuthor, nullptr);
+  EXPECT_NE(service.table->GetCoverImageName, nullptr);
+  FreeMobiService(nullptr);
+}
+
+TEST(MobiService, CopyrightIsAFreshCopyEachTime) {
+  HeapText one = Take(GetMobiCopyright());
+  HeapText two = Take(GetMobiCopyright());
+  ASSERT_NE(one, nullptr);
+  EXPECT_NE(one.get(), two.get());
+  EXPECT_STREQ(one.get(), two.get());
+}
+
+TEST(MobiService, ClearUpOnAFreshTableAndTwice) {
+  Service service;
+  service.table->ClearUp(service.table->data);
+  service.table->ClearUp(service.table->data);
+  EXPECT_EQ(service.table->MobiToHtml(service.table->data, "x.htm"), MOBI_ERR_NOT_OPEN);
+}
+
+TEST(MobiService, InitResultCodes) {
+  testbook::ScratchFolder scratch;
+  Service service;
+  EXPECT_EQ(service.Init(scratch.File("missing.mobi")), MOBI_ERR_OPEN);
+  EXPECT_EQ(service.table->MobiToHtml(service.table->data, scratch.File("a.htm").c_str()),
+            MOBI_ERR_NOT_OPEN);
+  EXPECT_EQ(service.table->GetTitle(service.table->data), nullptr);
+
+  testbook::WriteFile(scratch.File("text.pdb"), testbook::BuildPdb({Bytes(8)}, "t", "TEXtREAd"));
+  EXPECT_EQ(service.Init(scratch.File("text.pdb")), MOBI_ERR_NOT_MOBI);
+  EXPECT_EQ(service.table->GetAuthor(service.table->data), nullptr);
+  service.table->ClearUp(service.table->data);
+
+  testbook::WriteFile(scratch.File("book.mobi"), testbook::BuildBook({}));
+  EXPECT_EQ(service.Init(scratch.File("book.mobi")), MOBI_OK);
+  // Two books in a row without ClearUp between them release the first.
+  EXPECT_EQ(service.Init(scratch.File("book.mobi")), MOBI_OK);
+}
+
+TEST(MobiService, GettersAreEmptyBeforeMobiToHtml) {
+  testbook::ScratchFolder scratch;
+  testbook::BookSpec spec;
+  spec.fullName = "Named";
+  spec.exth = {{100, testbook::ToBytes("Author")}};
+  testbook::WriteFile(scratch.File("book.mobi"), testbook::BuildBook(spec));
+  Service service;
+  ASSERT_EQ(service.Init(scratch.File("book.mobi")), MOBI_OK);
+  EXPECT_EQ(service.table->GetTitle(service.table->data), nullptr);
+  EXPECT_EQ(service.table->GetAuthor(service.table->data), nullptr);
+  EXPECT_EQ(service.table->GetCoverImageName(service.table->data), nullptr);
+}
+
+} // namespace
