@@ -30,6 +30,7 @@ extern "C" {
 #define MOBI_ERR_RECORD_SIZE 8 /* MobiToHtml: text record size 0 */
 #define MOBI_ERR_ENCRYPTED 9   /* MobiToHtml: encrypted book or unusable HUFF/CDIC range */
 #define MOBI_ERR_NOT_OPEN 10   /* MobiToHtml called without a successful Init */
+#define MOBI_ERR_DAMAGED 11    /* MobiToHtml: record 0 missing or too short for its headers */
 
 /* The handle record; opaque to callers. */
 typedef struct MobiData MobiData;

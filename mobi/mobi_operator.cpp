@@ -12,7 +12,99 @@
 // ---------------------------------------------------------------------------
 // Record 0
 
-int MobiOperator::ProcessZeroRecord() { return MOBI_OK; }
+namespace {
+
+// Field offsets inside record 0.
+constexpr std::size_t kCompression = 0;
+constexpr std::size_t kTextRecordCount = 8;
+constexpr std::size_t kTextRecordSize = 10;
+constexpr std::size_t kEncryption = 12;
+constexpr std::size_t kMobiHeaderLength = 20;
+constexpr std::size_t kHeaderValue40 = 40;
+constexpr std::size_t kHeaderValue44 = 44;
+constexpr std::size_t kFirstImageRecord = 108;
+constexpr std::size_t kHuffRecordIndex = 112;
+constexpr std::size_t kHuffRecordCount = 116;
+constexpr std::size_t kExtraDataFlags = 242;
+// The shortest MOBI header that holds the extra data flags.
+constexpr std::uint32_t kHeaderLengthWithFlags = 228;
+
+bool KnownCompression(std::uint16_t compression) {
+  return compression == PdbRecord0::kNoCompression || compression == PdbRecord0::kPalmDoc ||
+         compression == PdbRecord0::kHuffCdic;
+}
+
+std::uint32_t ExtraDataFlags(const ByteReader &record) {
+  const auto headerLength = record.U32BE(kMobiHeaderLength);
+  if (!headerLength || *headerLength < kHeaderLengthWithFlags)
+    return 0;
+  return record.U16BE(kExtraDataFlags).value_or(0);
+}
+
+} // namespace
+
+int MobiOperator::ProcessZeroRecord() {
+  try {
+    const std::vector<std::uint8_t> bytes = ReadSection(0);
+    const ByteReader record(bytes);
+    const auto compression = record.U16BE(kCompression);
+    if (!compression)
+      return MOBI_ERR_DAMAGED;
+    record0->compression = *compression;
+    if (!KnownCompression(*compression))
+      return MOBI_ERR_COMPRESSION;
+    const auto textRecordCount = record.U16BE(kTextRecordCount);
+    const auto textRecordSize = record.U16BE(kTextRecordSize);
+    const auto encryption = record.U16BE(kEncryption);
+    if (!textRecordCount || !textRecordSize || !encryption)
+      return MOBI_ERR_DAMAGED;
+    // Records 1 to textRecordCount must all exist.
+    record0->textRecordCount =
+        static_cast<std::uint16_t>(std::min<std::uint32_t>(*textRecordCount, RecordCount() - 1));
+    record0->textRecordSize = *textRecordSize;
+    if (*textRecordSize == 0)
+      return MOBI_ERR_RECORD_SIZE;
+    if (*encryption != 0)
+      return MOBI_ERR_ENCRYPTED;
+    // A header too short for a field leaves its default.
+    record0->headerValue40 = record.U32BE(kHeaderValue40).value_or(0);
+    record0->headerValue44 = record.U32BE(kHeaderValue44).value_or(0);
+    record0->firstImageRecord = record.U32BE(kFirstImageRecord).value_or(0);
+    record0->extraDataFlags = ExtraDataFlags(record);
+    if (*compression != PdbRecord0::kHuffCdic)
+      return MOBI_OK;
+    const auto huffRecordIndex = record.U32BE(kHuffRecordIndex);
+    const auto huffRecordCount = record.U32BE(kHuffRecordCount);
+    if (!huffRecordIndex || !huffRecordCount || *huffRecordCount < 2 ||
+        std::uint64_t{*huffRecordIndex} + *huffRecordCount >= RecordCount())
+      return MOBI_ERR_ENCRYPTED;
+    huff = MakeHuffDecompressor(*huffRecordIndex, *huffRecordCount);
+    return MOBI_OK;
+  } catch (const std::bad_alloc &) {
+    return MOBI_ERR_MEMORY;
+  }
+}
+
+// The decoder over the HUFF record at `first` and the CDIC records behind it.
+// The dictionary is read only when its records lie in order inside the file;
+// otherwise the decoder starts failed and every text record comes out empty.
+std::unique_ptr<HuffDecompressor> MobiOperator::MakeHuffDecompressor(std::uint32_t first,
+                                                                     std::uint32_t count) {
+  const std::vector<std::uint32_t> &offsets = header->recordOffsets;
+  const std::uint32_t last = first + count;
+  bool usable = offsets[last] <= fileSize;
+  for (std::uint32_t i = first + 1; usable && i < last; ++i)
+    usable = offsets[i] <= offsets[i + 1];
+  std::vector<std::vector<std::uint8_t>> dictionary;
+  for (std::uint32_t i = first + 1; usable && i < last; ++i) {
+    dictionary.push_back(ReadSection(i));
+    usable = dictionary.back().size() == offsets[i + 1] - offsets[i];
+  }
+  if (!usable)
+    dictionary.clear();
+  return std::make_unique<HuffDecompressor>(ReadSection(first), std::move(dictionary),
+                                            record0->extraDataFlags);
+}
 
 // ---------------------------------------------------------------------------
 // Opening, records and the unpacking order

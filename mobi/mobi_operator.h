@@ -66,6 +66,9 @@ public:
 
   // Unpacking steps, run in this order by UnpackBook.
   int ProcessZeroRecord();
+  // The HUFF/CDIC decoder over the HUFF record `first` and the CDIC records up
+  // to record first + count - 1; the record after them must exist.
+  std::unique_ptr<HuffDecompressor> MakeHuffDecompressor(std::uint32_t first, std::uint32_t count);
   int ProcessMetaInfo();
   int ProcessTextRecord(const char *path);
   int ProcessImageRecord();
