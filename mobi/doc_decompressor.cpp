@@ -25,16 +25,26 @@ constexpr std::array<std::uint8_t, 256> MakeTokenCodes() {
 
 constexpr std::array<std::uint8_t, 256> TOKEN_CODE = MakeTokenCodes();
 
-// Copies `length` bytes from `distance` bytes back. An overlapping source
-// repeats the bytes just written, so that case goes byte by byte.
-inline void CopyMatch(char *to, std::uint32_t distance, std::uint32_t length) {
+// Copies `length` (3 to 10) bytes from `distance` bytes back. With room to
+// spare, 16 bytes go as two 8-byte moves, the second one after the first so
+// that a source 8 or 9 bytes back repeats what the first just wrote; bytes past
+// `length` are overwritten by the tokens that follow. A distance of 0 meets
+// only bytes no token has written yet: the space as given, which the text step
+// fills with zeros, so zeros are what it writes.
+inline void CopyMatch(char *to, std::uint32_t distance, std::uint32_t length, bool spare) {
   const char *from = to - distance;
-  if (distance >= length) {
-    std::memcpy(to, from, length);
-    return;
+  if (distance >= 8 && spare) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, from, 8);
+    std::memcpy(to, &chunk, 8);
+    std::memcpy(&chunk, from + 8, 8);
+    std::memcpy(to + 8, &chunk, 8);
+  } else if (distance == 0) {
+    std::memset(to, 0, length);
+  } else {
+    for (std::uint32_t i = 0; i < length; ++i)
+      to[i] = from[i];
   }
-  for (std::uint32_t i = 0; i < length; ++i)
-    to[i] = from[i];
 }
 
 } // namespace
@@ -57,7 +67,10 @@ std::uint32_t DocDecompressor::Decompress(std::span<const std::uint8_t> in, char
     case kLiteralRun:
       if (byte > inEnd - p || byte > outEnd - r)
         return static_cast<std::uint32_t>(r - out);
-      std::memcpy(r, p, byte);
+      if (inEnd - p >= 8 && outEnd - r >= 8)
+        std::memcpy(r, p, 8); // the bytes past the run are written again next
+      else
+        std::memcpy(r, p, byte);
       p += byte;
       r += byte;
       break;
@@ -78,7 +91,7 @@ std::uint32_t DocDecompressor::Decompress(std::span<const std::uint8_t> in, char
       const std::uint32_t distance = (word & 0x3FFF) >> 3;
       if (distance > static_cast<std::uint32_t>(r - out))
         break; // reaches before this record's text: dropped
-      CopyMatch(r, distance, length);
+      CopyMatch(r, distance, length, outEnd - r >= 16);
       r += length;
       break;
     }

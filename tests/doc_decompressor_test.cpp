@@ -35,8 +35,17 @@ TEST(DocDecompressor, TokenKinds) {
 TEST(DocDecompressor, BackReferenceBeforeTheTextIsDroppedAndDecodingGoesOn) {
   // Distance 3 after two bytes: nothing, then the literal after it.
   EXPECT_EQ(Decode({0x61, 0x62, 0x80, 0x18, 0x63}, 16), "abc");
-  // Distance 0 copies what the space already holds at that place: zeros here.
+  // Distance 0 meets bytes no token has written: zeros, as in the zero-filled
+  // space the text step hands over.
   EXPECT_EQ(Decode({0x61, 0x80, 0x00, 0x62}, 16), std::string("a\0\0\0b", 5));
+}
+
+// Whatever the space held before (a reused buffer, say) never shows through.
+TEST(DocDecompressor, DistanceZeroWritesZerosNotTheOldContentOfTheSpace) {
+  std::string out(32, '#');
+  const Bytes in{0x61, 0x80, 0x02, 0x03, 0x80, 0x81, 0x82, 0x80, 0x00};
+  const std::uint32_t count = DocDecompressor().Decompress(in, out.data(), 32);
+  EXPECT_EQ(out.substr(0, count), std::string("a\0\0\0\0\0\x80\x81\x82\0\0\0", 12));
 }
 
 TEST(DocDecompressor, TokensCutByTheEndOfTheInputStop) {
