@@ -80,6 +80,63 @@ TEST(DocDecompressor, FullSpaceEndsDecodingWhateverFollows) {
   EXPECT_LT(compressed, 4096u);
 }
 
+// The token rules one byte at a time, into a zero-filled space, for checking
+// the decoder's block copies against.
+std::string PlainDecode(const Bytes &in, std::size_t outSize) {
+  std::string out;
+  for (std::size_t p = 0; p < in.size() && out.size() < outSize;) {
+    const std::uint8_t byte = in[p++];
+    if (byte >= 0x01 && byte <= 0x08) {
+      if (p + byte > in.size() || out.size() + byte > outSize)
+        break;
+      out.append(in.begin() + p, in.begin() + p + byte);
+      p += byte;
+    } else if (byte >= 0xC0) {
+      if (out.size() + 2 > outSize)
+        break;
+      out += ' ';
+      out += static_cast<char>(byte ^ 0x80);
+    } else if (byte >= 0x80) {
+      if (p == in.size())
+        break;
+      const std::size_t word = byte << 8 | in[p++];
+      const std::size_t length = (word & 7) + 3;
+      const std::size_t distance = (word & 0x3FFF) >> 3;
+      if (out.size() + length > outSize)
+        break;
+      if (distance > out.size())
+        continue;
+      for (std::size_t i = 0; i < length; ++i)
+        out += distance == 0 ? '\0' : out[out.size() - distance];
+    } else {
+      out += static_cast<char>(byte);
+    }
+  }
+  return out;
+}
+
+// Random streams, biased towards back-references and runs, into spaces of
+// every small size: the same text as the plain rules, and nothing written
+// past the space.
+TEST(DocDecompressor, BlockCopiesMatchThePlainRulesAndStayInsideTheSpace) {
+  std::mt19937 random(5);
+  const std::uint8_t kinds[] = {0x41, 0x05, 0xE5, 0x80, 0x88, 0xBF, 0x00};
+  for (int round = 0; round < 4000; ++round) {
+    Bytes in(random() % 48);
+    for (auto &byte : in)
+      byte = random() % 3 == 0 ? kinds[random() % std::size(kinds)] : static_cast<std::uint8_t>(random());
+    const std::uint32_t outSize = random() % 64;
+    std::string space(outSize + 32, '#');
+    const std::uint32_t count = DocDecompressor().Decompress(in, space.data(), outSize);
+    std::string zeroFilled(outSize, '\0');
+    const std::uint32_t again = DocDecompressor().Decompress(in, zeroFilled.data(), outSize);
+    ASSERT_EQ(count, again);
+    ASSERT_EQ(zeroFilled.substr(0, again), PlainDecode(in, outSize)) << "round " << round;
+    ASSERT_EQ(space.substr(0, count), zeroFilled.substr(0, again)) << "round " << round;
+    ASSERT_EQ(space.substr(outSize), std::string(32, '#')) << "round " << round;
+  }
+}
+
 // The encoder uses every kind of token on this text, so the round trip covers
 // the decoder's whole table.
 TEST(DocDecompressor, RoundTripsWhatTheEncoderWrites) {
