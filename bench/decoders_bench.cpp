@@ -59,7 +59,8 @@ void BM_PalmDoc(benchmark::State &state) {
 BENCHMARK(BM_PalmDoc)->Unit(benchmark::kMillisecond);
 
 HuffDecompressor MakeHuff(const Book &book) {
-  return HuffDecompressor(book.huffRecords.front(), {book.huffRecords.begin() + 1, book.huffRecords.end()}, 0);
+  return HuffDecompressor(book.huffRecords.front(),
+                          {book.huffRecords.begin() + 1, book.huffRecords.end()}, 0);
 }
 
 std::size_t DecodeAll(HuffDecompressor &huff, const Book &book, std::vector<char> &out) {

@@ -83,7 +83,8 @@ bool HuffDecompressor::IndexDictionary() {
   std::uint64_t total = 0;
   recordEntries.reserve(dictRecords.size());
   for (const auto &record : dictRecords) {
-    const std::uint64_t room = record.size() > kCdicHeaderSize ? (record.size() - kCdicHeaderSize) / 2 : 0;
+    const std::uint64_t room =
+        record.size() > kCdicHeaderSize ? (record.size() - kCdicHeaderSize) / 2 : 0;
     const auto count = static_cast<std::uint32_t>(std::min(perRecord, room));
     recordEntries.push_back({static_cast<std::uint32_t>(total), count});
     total += count;
@@ -101,7 +102,8 @@ std::uint32_t HuffDecompressor::SizeOfTrailingEntries(std::span<const std::uint8
   return ::SizeOfTrailingEntries(record, extraDataFlags);
 }
 
-std::uint32_t HuffDecompressor::ReadVariableWidthIntegerBE(std::span<const std::uint8_t> data) const {
+std::uint32_t
+HuffDecompressor::ReadVariableWidthIntegerBE(std::span<const std::uint8_t> data) const {
   return ::ReadVariableWidthIntegerBE(data);
 }
 
@@ -142,7 +144,8 @@ HuffDecompressor::Entry *HuffDecompressor::Lookup(std::uint32_t index) {
   if (entry.state == Entry::State::Unknown) {
     const ByteReader record(dictRecords[recordNumber]);
     // `count` keeps the offset itself inside the record.
-    const std::size_t at = kCdicHeaderSize + *record.U16BE(kCdicHeaderSize + 2 * std::size_t{number});
+    const std::size_t at =
+        kCdicHeaderSize + *record.U16BE(kCdicHeaderSize + 2 * std::size_t{number});
     const auto word = record.U16BE(at);
     const auto bytes = word ? record.Slice(at + 2, *word & 0x7FFFu) : std::nullopt;
     if (!bytes) {

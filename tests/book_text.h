@@ -29,7 +29,8 @@ inline std::string DecodeTextRecord(MobiOperator &book, std::uint32_t index) {
     length = book.huff->Decompress(record, text.data(), record0.textRecordSize);
   } else {
     const std::uint32_t trailing = SizeOfTrailingEntries(record, record0.extraDataFlags);
-    const auto in = std::span(record).first(record.size() - std::min<std::size_t>(trailing, record.size()));
+    const auto in =
+        std::span(record).first(record.size() - std::min<std::size_t>(trailing, record.size()));
     if (record0.compression == PdbRecord0::kPalmDoc) {
       length = DocDecompressor().Decompress(in, text.data(), record0.textRecordSize);
     } else {
@@ -108,7 +109,8 @@ inline void ExpectCorpusTextDecodes(const std::filesystem::path &path) {
   std::size_t seam = 0;
   for (std::size_t i = 0; i + 1 < texts.size(); ++i) {
     seam += texts[i].size();
-    for (std::size_t at = seam - std::min<std::size_t>(seam, 16); at < seam + 16 && at < text.size(); ++at)
+    for (std::size_t at = seam - std::min<std::size_t>(seam, 16);
+         at < seam + 16 && at < text.size(); ++at)
       EXPECT_FALSE(IsStrayControl(static_cast<unsigned char>(text[at])))
           << "byte " << at << " near the seam after text record " << i + 1;
   }

@@ -124,7 +124,8 @@ TEST(DocDecompressor, BlockCopiesMatchThePlainRulesAndStayInsideTheSpace) {
   for (int round = 0; round < 4000; ++round) {
     Bytes in(random() % 48);
     for (auto &byte : in)
-      byte = random() % 3 == 0 ? kinds[random() % std::size(kinds)] : static_cast<std::uint8_t>(random());
+      byte = random() % 3 == 0 ? kinds[random() % std::size(kinds)]
+                               : static_cast<std::uint8_t>(random());
     const std::uint32_t outSize = random() % 64;
     std::string space(outSize + 32, '#');
     const std::uint32_t count = DocDecompressor().Decompress(in, space.data(), outSize);
@@ -140,7 +141,8 @@ TEST(DocDecompressor, BlockCopiesMatchThePlainRulesAndStayInsideTheSpace) {
 // The encoder uses every kind of token on this text, so the round trip covers
 // the decoder's whole table.
 TEST(DocDecompressor, RoundTripsWhatTheEncoderWrites) {
-  const std::string text = testbook::SampleText(64 * 1024, 3) + std::string("\x01\x02\x7F\x80 \x01", 6);
+  const std::string text =
+      testbook::SampleText(64 * 1024, 3) + std::string("\x01\x02\x7F\x80 \x01", 6);
   for (std::size_t at = 0; at < text.size(); at += 4096) {
     const std::string chunk = text.substr(at, 4096);
     const Bytes in = testbook::PalmDocEncode(chunk);

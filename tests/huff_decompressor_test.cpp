@@ -62,9 +62,11 @@ Bytes Cdic(const std::vector<CdicEntry> &entries, std::uint32_t cdicBits = 8) {
     AppendU32BE(cdic, value);
   Bytes body;
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    testbook::PutU16BE(cdic, 16 + 2 * i, static_cast<std::uint16_t>(2 * entries.size() + body.size()));
+    testbook::PutU16BE(cdic, 16 + 2 * i,
+                       static_cast<std::uint16_t>(2 * entries.size() + body.size()));
     const auto &entry = entries[i];
-    testbook::AppendU16BE(body, static_cast<std::uint16_t>(entry.bytes.size() | (entry.literal ? 0x8000 : 0)));
+    testbook::AppendU16BE(
+        body, static_cast<std::uint16_t>(entry.bytes.size() | (entry.literal ? 0x8000 : 0)));
     body.insert(body.end(), entry.bytes.begin(), entry.bytes.end());
   }
   cdic.insert(cdic.end(), body.begin(), body.end());
@@ -101,7 +103,8 @@ TEST(HuffDecompressor, TerminalEntryGivesLengthAndHighestCode) {
   CodeTable table = ByteCodes();
   for (std::uint32_t b = 0xA0; b <= 0xBF; ++b)
     table[b] = 3 | 0x80 | 7 << 8; // all codes 101... are 3 bits long, highest 7
-  HuffDecompressor huff(HuffRecord(table), {Cdic({Literal("e0"), Literal("e1"), Literal("e2")})}, 0);
+  HuffDecompressor huff(HuffRecord(table), {Cdic({Literal("e0"), Literal("e1"), Literal("e2")})},
+                        0);
   // 101 (code 5: index 2), then 11111110 (index 1), then 5 bits too few for a code.
   EXPECT_EQ(Decode(huff, {0xBF, 0xC0}), "e2e1");
 }
@@ -110,12 +113,13 @@ TEST(HuffDecompressor, NonTerminalCodesSearchTheRangesOneLengthAtATime) {
   CodeTable table = ByteCodes();
   table[0x00] = 9; // codes starting 00000000 are 9 or 10 bits long
   CodeRanges ranges{};
-  ranges[2 * 8] = 1;      // 9 bits: only 000000001
-  ranges[2 * 8 + 1] = 3;  // index 3 - 1 = 2
-  ranges[2 * 9] = 0;      // 10 bits: 0000000000 and 0000000001
-  ranges[2 * 9 + 1] = 4;  // indexes 4 and 3
-  HuffDecompressor huff(HuffRecord(table, ranges),
-                        {Cdic({Literal("a"), Literal("b"), Literal("c"), Literal("d"), Literal("e")})}, 0);
+  ranges[2 * 8] = 1;     // 9 bits: only 000000001
+  ranges[2 * 8 + 1] = 3; // index 3 - 1 = 2
+  ranges[2 * 9] = 0;     // 10 bits: 0000000000 and 0000000001
+  ranges[2 * 9 + 1] = 4; // indexes 4 and 3
+  HuffDecompressor huff(
+      HuffRecord(table, ranges),
+      {Cdic({Literal("a"), Literal("b"), Literal("c"), Literal("d"), Literal("e")})}, 0);
   // 000000001 | 0000000001 | 0000000000 | 11111110, then zero padding
   EXPECT_EQ(Decode(huff, {0x00, 0x80, 0x20, 0x07, 0xF0}), "cdeb");
   EXPECT_FALSE(huff.Error());
@@ -133,8 +137,8 @@ TEST(HuffDecompressor, LiteralThatFillsTheSpaceExactlyIsWritten) {
 // entry is not a prefix of its full text; kept expansions must not change that.
 TEST(HuffDecompressor, NestedEntryIsCutLevelByLevel) {
   // Entry 1 is [entry 4, "x"]; entry 4 is ["abcd"].
-  auto huff = ByteCoded({Literal("abcd"), Coded({Code(4), Code(2)}), Literal("x"), Literal("yz"),
-                         Coded({Code(0)})});
+  auto huff = ByteCoded(
+      {Literal("abcd"), Coded({Code(4), Code(2)}), Literal("x"), Literal("yz"), Coded({Code(0)})});
   EXPECT_EQ(Decode(huff, {Code(1)}, 5), "abcdx");
   EXPECT_EQ(Decode(huff, {Code(1)}, 4), "abcd");
   EXPECT_EQ(Decode(huff, {Code(1)}, 3), "x") << "only the inner level ends";
@@ -163,7 +167,8 @@ std::vector<CdicEntry> Chain() {
 TEST(HuffDecompressor, EntriesNestThirtyTwoLevelsDeep) {
   auto huff = ByteCoded(Chain());
   EXPECT_EQ(Decode(huff, {Code(32)}), "a" + std::string(32, 'b'));
-  EXPECT_EQ(Decode(huff, {Code(5), Code(32), Code(5)}), "abbbbba" + std::string(32, 'b') + "abbbbb");
+  EXPECT_EQ(Decode(huff, {Code(5), Code(32), Code(5)}),
+            "abbbbba" + std::string(32, 'b') + "abbbbb");
   EXPECT_FALSE(huff.Error());
 }
 
@@ -288,7 +293,8 @@ TEST(HuffDecompressor, UnusableTablesOrDictionaryFailFromTheStart) {
   testbook::PutU32BE(farTables, 16, 0xFFFFFFF0);
   HuffDecompressor tablesOutside(farTables, {dictionary}, 0);
   HuffDecompressor cdicHeaderCut(HuffRecord(ByteCodes()), {Bytes{'C', 'D', 'I', 'C', 0, 0}}, 0);
-  for (HuffDecompressor *huff : {&bits32, &noDictionary, &tablesCut, &tablesOutside, &cdicHeaderCut}) {
+  for (HuffDecompressor *huff :
+       {&bits32, &noDictionary, &tablesCut, &tablesOutside, &cdicHeaderCut}) {
     EXPECT_TRUE(huff->Error());
     EXPECT_EQ(Decode(*huff, {Code(0)}), "");
   }
@@ -299,7 +305,8 @@ TEST(HuffDecompressor, UnusableTablesOrDictionaryFailFromTheStart) {
 // bytes for every size of output space.
 class PlainDecoder {
 public:
-  explicit PlainDecoder(const std::vector<Bytes> &records) : dictionary_(records.begin() + 1, records.end()) {
+  explicit PlainDecoder(const std::vector<Bytes> &records)
+      : dictionary_(records.begin() + 1, records.end()) {
     const ByteReader huff(records.front());
     for (std::size_t i = 0; i < 256; ++i)
       table_[i] = *huff.U32LE(*huff.U32BE(16) + 4 * i);
@@ -439,7 +446,8 @@ TEST(HuffDecompressorCorpus, HuffBookGivesTheTextOfItsUncompressedTwin) {
   MobiOperator huff;
   MobiOperator plain;
   ASSERT_TRUE(testbook::OpenBook(huff, (folder / "huff-libmobi-unicode.mobi").string()));
-  ASSERT_TRUE(testbook::OpenBook(plain, (folder / "none-libmobi-unicode-uncompressed.mobi").string()));
+  ASSERT_TRUE(
+      testbook::OpenBook(plain, (folder / "none-libmobi-unicode-uncompressed.mobi").string()));
   const std::string text = testbook::Join(testbook::DecodeTextRecords(huff));
   EXPECT_EQ(text.size(), 111701u);
   EXPECT_TRUE(text == testbook::Join(testbook::DecodeTextRecords(plain)));

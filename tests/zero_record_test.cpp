@@ -90,7 +90,8 @@ TEST_F(ZeroRecordTest, EncryptedBookIsRefused) {
 // The flags sit at offset 242, inside any MOBI header of 228 bytes or more,
 // and every compression strips trailing entries with them.
 TEST_F(ZeroRecordTest, ExtraDataFlagsAreReadFromEveryHeaderLongEnoughToHoldThem) {
-  for (std::uint16_t compression : {PdbRecord0::kNoCompression, PdbRecord0::kPalmDoc, PdbRecord0::kHuffCdic}) {
+  for (std::uint16_t compression :
+       {PdbRecord0::kNoCompression, PdbRecord0::kPalmDoc, PdbRecord0::kHuffCdic}) {
     for (std::uint32_t headerLength : {200u, 227u, 228u, 232u, 264u}) {
       BookSpec spec = testbook::TextBook("<html>text</html>", compression, 0x0007);
       spec.mobiHeaderLength = headerLength;
@@ -109,7 +110,8 @@ TEST_F(ZeroRecordTest, BookWithoutRecordsOrWithATooShortRecord0IsDamaged) {
   EXPECT_EQ(book.ProcessZeroRecord(), MOBI_ERR_DAMAGED);
 
   MobiOperator cut;
-  testbook::WriteFile(scratch.File("cut.mobi"), testbook::BuildPdb({Bytes{0, 2, 0, 0, 0, 0, 0, 0, 0, 1}}));
+  testbook::WriteFile(scratch.File("cut.mobi"),
+                      testbook::BuildPdb({Bytes{0, 2, 0, 0, 0, 0, 0, 0, 0, 1}}));
   ASSERT_EQ(cut.Init(scratch.File("cut.mobi").c_str()), MOBI_OK);
   EXPECT_EQ(cut.ProcessZeroRecord(), MOBI_ERR_DAMAGED);
 }
@@ -126,7 +128,9 @@ TEST_F(ZeroRecordTest, PalmDocHeaderAloneLeavesTheMobiFieldsAtTheirDefaults) {
   EXPECT_EQ(Record0().extraDataFlags, 0u);
 }
 
-BookSpec HuffBook() { return testbook::TextBook(testbook::SampleText(9000), PdbRecord0::kHuffCdic, 0x0003); }
+BookSpec HuffBook() {
+  return testbook::TextBook(testbook::SampleText(9000), PdbRecord0::kHuffCdic, 0x0003);
+}
 
 TEST_F(ZeroRecordTest, HuffBookGetsItsDecoder) {
   const BookSpec spec = HuffBook();
@@ -160,7 +164,7 @@ TEST_F(ZeroRecordTest, HuffRangeWithoutARecordAfterItIsRefused) {
 // leave the decoder failed: every text record then comes out empty.
 TEST_F(ZeroRecordTest, DictionaryOutsideTheFileFailsTheDecoder) {
   const BookSpec spec = HuffBook();
-  const std::size_t cdicEntry = 1 + spec.textRecords.size() + 1;  // first CDIC record
+  const std::size_t cdicEntry = 1 + spec.textRecords.size() + 1; // first CDIC record
   const std::size_t afterEntry = cdicEntry + spec.huffRecords.size() - 1;
   for (const bool pastTheFile : {false, true}) {
     Bytes bytes = testbook::BuildBook(spec);
@@ -182,13 +186,14 @@ TEST_F(ZeroRecordTest, DictionaryOutsideTheFileFailsTheDecoder) {
 // several kinds after every record, and multibyte characters cut at seams.
 TEST_F(ZeroRecordTest, TextRoundTripsThroughBooksOfEveryCompression) {
   const std::string text = testbook::SampleText(30000, 4);
-  for (std::uint16_t compression : {PdbRecord0::kNoCompression, PdbRecord0::kPalmDoc, PdbRecord0::kHuffCdic}) {
+  for (std::uint16_t compression :
+       {PdbRecord0::kNoCompression, PdbRecord0::kPalmDoc, PdbRecord0::kHuffCdic}) {
     for (std::uint16_t flags : {0x0000, 0x0001, 0x0002, 0x0003, 0x0007, 0x8003}) {
       for (std::uint16_t recordSize : {4096, 1000}) {
         SCOPED_TRACE(testing::Message() << "compression " << compression << " flags " << flags
                                         << " record size " << recordSize);
-        testbook::WriteFile(scratch.File("round.mobi"),
-                            testbook::BuildBook(testbook::TextBook(text, compression, flags, recordSize)));
+        testbook::WriteFile(scratch.File("round.mobi"), testbook::BuildBook(testbook::TextBook(
+                                                            text, compression, flags, recordSize)));
         MobiOperator one;
         ASSERT_TRUE(testbook::OpenBook(one, scratch.File("round.mobi")));
         const std::vector<std::string> texts = testbook::DecodeTextRecords(one);
@@ -222,8 +227,9 @@ TEST(ZeroRecordCorpus, EveryBookGivesADocumentedResultAndDecodesSafely) {
     } else if (name.rfind("bad-", 0) != 0) {
       EXPECT_EQ(result, MOBI_OK);
     } else {
-      EXPECT_TRUE(result == MOBI_OK || result == MOBI_ERR_COMPRESSION || result == MOBI_ERR_RECORD_SIZE ||
-                  result == MOBI_ERR_ENCRYPTED || result == MOBI_ERR_DAMAGED)
+      EXPECT_TRUE(result == MOBI_OK || result == MOBI_ERR_COMPRESSION ||
+                  result == MOBI_ERR_RECORD_SIZE || result == MOBI_ERR_ENCRYPTED ||
+                  result == MOBI_ERR_DAMAGED)
           << result;
     }
     if (result != MOBI_OK)

@@ -64,8 +64,9 @@ HuffEncoder::HuffEncoder(std::vector<HuffPhrase> phrases, const std::vector<std:
     std::uint32_t node = 0;
     for (char c : entries_[e].text) {
       auto &children = trie_[node].children;
-      auto child = std::find_if(children.begin(), children.end(),
-                                [&](const auto &pair) { return pair.first == static_cast<std::uint8_t>(c); });
+      auto child = std::find_if(children.begin(), children.end(), [&](const auto &pair) {
+        return pair.first == static_cast<std::uint8_t>(c);
+      });
       if (child != children.end()) {
         node = child->second;
         continue;
@@ -215,7 +216,8 @@ Bytes HuffEncoder::HuffRecord() const {
   const auto tableLE = rangesBE + static_cast<std::uint32_t>(kCodeRangesSize);
   const auto rangesLE = tableLE + static_cast<std::uint32_t>(kCodeTableSize);
   Bytes huff = ToBytes("HUFF");
-  for (std::uint32_t value : {static_cast<std::uint32_t>(kHuffHeaderSize), tableBE, rangesBE, tableLE, rangesLE})
+  for (std::uint32_t value :
+       {static_cast<std::uint32_t>(kHuffHeaderSize), tableBE, rangesBE, tableLE, rangesLE})
     AppendU32BE(huff, value);
   for (std::uint32_t value : table)
     AppendU32BE(huff, value);
@@ -285,7 +287,8 @@ std::vector<std::string> FrequentPhrases(const std::vector<std::string> &texts, 
     }
   }
   // Best savings first, then alphabetical, so the choice is the same every run.
-  const auto best = [](const std::unordered_map<std::string, std::uint64_t> &counts, std::size_t n) {
+  const auto best = [](const std::unordered_map<std::string, std::uint64_t> &counts,
+                       std::size_t n) {
     std::multimap<std::pair<std::uint64_t, std::string>, int> ranked;
     for (const auto &[text, frequency] : counts)
       if (frequency >= 2)

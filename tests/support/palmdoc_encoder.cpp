@@ -73,7 +73,8 @@ Bytes PalmDocEncode(std::string_view text) {
   while (at < text.size()) {
     const Match match = finder.Longest(at);
     if (match.length > 0) {
-      const auto word = static_cast<std::uint16_t>(0x8000 | match.distance << 3 | (match.length - kMinMatch));
+      const auto word =
+          static_cast<std::uint16_t>(0x8000 | match.distance << 3 | (match.length - kMinMatch));
       AppendU16BE(out, word);
       for (std::size_t end = at + match.length; at < end; ++at)
         finder.Insert(at);

@@ -47,8 +47,8 @@ Bytes SeamOverlap(const std::string &next) {
   return overlap;
 }
 
-BookSpec TextBook(const std::string &text, std::uint16_t compression,
-                  std::uint16_t extraDataFlags, std::uint16_t recordSize) {
+BookSpec TextBook(const std::string &text, std::uint16_t compression, std::uint16_t extraDataFlags,
+                  std::uint16_t recordSize) {
   std::vector<std::string> chunks;
   for (std::size_t at = 0; at < text.size(); at += recordSize)
     chunks.push_back(text.substr(at, recordSize));
@@ -83,20 +83,21 @@ BookSpec TextBook(const std::string &text, std::uint16_t compression,
 
 std::string SampleText(std::size_t size, std::uint32_t seed) {
   static const char *const kWords[] = {
-      "the",   "of",     "and",   "to",     "a",       "in",     "that",   "it",   "was",
-      "he",    "for",    "on",    "are",    "with",    "as",     "his",    "they", "be",
-      "at",    "one",    "have",  "this",   "from",    "or",     "had",    "by",   "word",
-      "but",   "what",   "some",  "we",     "can",     "out",    "other",  "were", "all",
-      "there", "when",   "up",    "use",    "your",    "how",    "said",   "an",   "each",
-      "which", "she",    "do",    "their",  "time",    "if",     "will",   "way",  "about",
-      "many",  "then",   "them",  "write",  "would",   "like",   "so",     "these",
-      "her",   "long",   "make",  "thing",  "see",     "him",    "two",    "has",  "look",
-      "more",  "day",    "could", "go",     "come",    "did",    "number", "sound",
-      "no",    "most",   "people", "my",    "over",    "know",   "water",  "than", "call",
-      "first", "who",    "may",   "down",   "side",    "been",   "now",    "find", "café",
-      "naïve", "über",   "señor", "déjà",   "moon",    "garden", "letter", "road", "Watson"};
+      "the",  "of",     "and",    "to",     "a",    "in",    "that",  "it",     "was",   "he",
+      "for",  "on",     "are",    "with",   "as",   "his",   "they",  "be",     "at",    "one",
+      "have", "this",   "from",   "or",     "had",  "by",    "word",  "but",    "what",  "some",
+      "we",   "can",    "out",    "other",  "were", "all",   "there", "when",   "up",    "use",
+      "your", "how",    "said",   "an",     "each", "which", "she",   "do",     "their", "time",
+      "if",   "will",   "way",    "about",  "many", "then",  "them",  "write",  "would", "like",
+      "so",   "these",  "her",    "long",   "make", "thing", "see",   "him",    "two",   "has",
+      "look", "more",   "day",    "could",  "go",   "come",  "did",   "number", "sound", "no",
+      "most", "people", "my",     "over",   "know", "water", "than",  "call",   "first", "who",
+      "may",  "down",   "side",   "been",   "now",  "find",  "café",  "naïve",  "über",  "señor",
+      "déjà", "moon",   "garden", "letter", "road", "Watson"};
   std::mt19937 random(seed);
-  const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+  const auto pick = [&](std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+  };
   std::string text = "<html><head><title>Sample</title></head><body>\n";
   while (text.size() < size) {
     text += "<p>";

@@ -28,8 +28,8 @@ Bytes SeamOverlap(const std::string &next);
 // A book whose text records hold `text` in records of `recordSize` bytes,
 // compressed with `compression` (1, 2 or 17480, with its HUFF and CDIC
 // records), each followed by the trailing entries of `extraDataFlags`.
-BookSpec TextBook(const std::string &text, std::uint16_t compression,
-                  std::uint16_t extraDataFlags, std::uint16_t recordSize = 4096);
+BookSpec TextBook(const std::string &text, std::uint16_t compression, std::uint16_t extraDataFlags,
+                  std::uint16_t recordSize = 4096);
 
 // Reproducible book-like markup of about `size` bytes: paragraphs of words
 // from a small vocabulary, some with accented letters.
