@@ -44,6 +44,8 @@ std::uint32_t ExtraDataFlags(const ByteReader &record) {
 } // namespace
 
 int MobiOperator::ProcessZeroRecord() {
+  if (!IsOpen())
+    return MOBI_ERR_NOT_OPEN;
   try {
     const std::vector<std::uint8_t> bytes = ReadSection(0);
     const ByteReader record(bytes);

@@ -106,6 +106,7 @@ TEST_F(ZeroRecordTest, ExtraDataFlagsAreReadFromEveryHeaderLongEnoughToHoldThem)
 }
 
 TEST_F(ZeroRecordTest, BookWithoutRecordsOrWithATooShortRecord0IsDamaged) {
+  EXPECT_EQ(book.ProcessZeroRecord(), MOBI_ERR_NOT_OPEN);
   ASSERT_EQ(Open(testbook::BuildPdb({})), MOBI_OK);
   EXPECT_EQ(book.ProcessZeroRecord(), MOBI_ERR_DAMAGED);
 
