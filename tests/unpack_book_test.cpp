@@ -61,7 +61,7 @@ const Bytes kPng = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 'p'};
 TEST_F(UnpackBookTest, ABookWithACoverAndImages) {
   BookSpec spec;
   spec.textRecords = testbook::SplitText(
-      "<html><body><a filepos=0000000067>Next</a><img recindex=\"00001\" alt=one>"
+      "<html><body><a filepos=0000000072>Next</a><img recindex=\"00001\" alt=one>"
       "<p>Chapter</p><img RECINDEX='3'></body></html>",
       40);
   spec.textRecordSize = 40;
@@ -72,8 +72,8 @@ TEST_F(UnpackBookTest, ABookWithACoverAndImages) {
   ASSERT_EQ(Unpack(spec), MOBI_OK);
 
   const std::string html = Html();
-  EXPECT_NE(html.find("<a href=\"#filepos67\">Next</a>"), std::string::npos);
-  EXPECT_NE(html.find("<a id=\"filepos67\" /><p>Chapter</p>"), std::string::npos) << html;
+  EXPECT_NE(html.find("<a href=\"#filepos72\">Next</a>"), std::string::npos);
+  EXPECT_NE(html.find("<a id=\"filepos72\" /><p>Chapter</p>"), std::string::npos) << html;
   EXPECT_NE(html.find("<img src=\"book_files/image_1.gif\" /><a id"), std::string::npos) << html;
   EXPECT_NE(html.find("<img src=\"book_files/image_3.gif\" /></body>"), std::string::npos) << html;
   EXPECT_EQ(testbook::ReadFile(scratch.File("book_files/image_3.gif")), kJpeg);
