@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "chinese_code.h"
+#include "markup_tags.h"
 
 namespace {
 
@@ -17,8 +18,13 @@ const boost::regex &TargetPattern() {
   return pattern;
 }
 
+// "<a filepos=['"]{0,1}0*(\d+)['"]{0,1} *>", with the leading zeros taken by
+// an atomic group that leaves the last digit: the same matches, but a long
+// run of zeros that ends in no link is refused in one pass, not by trying
+// every split of the run.
 const boost::regex &LinkPattern() {
-  static const boost::regex pattern(R"(<a filepos=['"]{0,1}0*(\d+)['"]{0,1} *>)", kPatternOptions);
+  static const boost::regex pattern(R"(<a filepos=['"]{0,1}(?>(?:0(?=\d))*)(\d+)['"]{0,1} *>)",
+                                    kPatternOptions);
   return pattern;
 }
 
@@ -60,13 +66,14 @@ bool HasHighByte(std::string_view bytes) {
 
 std::vector<FileposAnchor> CollectFileposTargets(std::string_view text) {
   std::vector<FileposAnchor> anchors;
-  const char *begin = text.data();
-  const char *end = begin + text.size();
-  for (boost::cregex_iterator match(begin, end, TargetPattern()), last; match != last; ++match) {
-    const std::string_view digits((*match)[1].first, static_cast<std::size_t>(match->length(1)));
+  boost::cmatch match;
+  ForEachClosedTag(text, [&](std::string_view tag) {
+    if (!boost::regex_match(tag.data(), tag.data() + tag.size(), match, TargetPattern()))
+      return;
+    const std::string_view digits(match[1].first, static_cast<std::size_t>(match.length(1)));
     const std::string_view number = WithoutLeadingZeros(digits);
     anchors.push_back({TargetPosition(number, text.size()), std::string(number)});
-  }
+  });
   std::sort(anchors.begin(), anchors.end(), AnchorOrder);
   anchors.erase(std::unique(anchors.begin(), anchors.end(), SameAnchor), anchors.end());
   return anchors;

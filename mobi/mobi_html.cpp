@@ -10,6 +10,7 @@
 #include <memory>
 #include <string_view>
 
+#include "markup_tags.h"
 #include "tarn_mobi.h"
 
 namespace {
@@ -62,14 +63,16 @@ std::string RewriteImageTags(std::string_view html, const std::vector<std::strin
   std::string out;
   out.reserve(html.size());
   const char *cursor = html.data();
-  const char *end = cursor + html.size();
-  for (boost::cregex_iterator match(cursor, end, ImagePattern()), last; match != last; ++match) {
-    out.append(cursor, (*match)[0].first);
-    const std::string_view digits((*match)[2].first, static_cast<std::size_t>(match->length(2)));
+  boost::cmatch match;
+  ForEachClosedTag(html, [&](std::string_view tag) {
+    if (!boost::regex_match(tag.data(), tag.data() + tag.size(), match, ImagePattern()))
+      return;
+    out.append(cursor, tag.data());
+    const std::string_view digits(match[2].first, static_cast<std::size_t>(match.length(2)));
     AppendImageElement(out, NameOfImage(digits, imageNames));
-    cursor = (*match)[0].second;
-  }
-  out.append(cursor, end);
+    cursor = tag.data() + tag.size();
+  });
+  out.append(cursor, html.data() + html.size());
   return out;
 }
 

@@ -56,6 +56,13 @@ TEST_F(MobiHtmlTest, TheWholeFileIsOnePiece) {
   EXPECT_EQ(Rewrite(before + "<img recindex=3>" + after), before + Img(names[3]) + after);
 }
 
+TEST_F(MobiHtmlTest, AnUnclosedTagIsPassedInOnePass) {
+  std::string unclosed = "<img ";
+  for (int i = 0; i < 100000; ++i)
+    unclosed += " recindex=1";
+  EXPECT_EQ(Rewrite(unclosed + "<img recindex=3>"), unclosed + Img(names[3]));
+}
+
 TEST_F(MobiHtmlTest, TheCoverTakesTheFirstImageElement) {
   names[0] = "b_files/image_2.jpg";
   EXPECT_EQ(Rewrite("a< image src=\"x\">b< image>\t<\timage c>"),

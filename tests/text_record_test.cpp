@@ -127,6 +127,17 @@ TEST_F(TextRecordTest, AnyBytesGiveWellFormedUtf8) {
   Convert(noise, 1252);
 }
 
+// Stretches that a backtracking search would try again and again: an
+// unclosed tag full of filepos attributes, and a link of a million zeros.
+TEST_F(TextRecordTest, UnclosedTagsAndLongNumbersAreHandledInOnePass) {
+  std::string unclosed = "<p";
+  for (int i = 0; i < 100000; ++i)
+    unclosed += " filepos=1";
+  const std::string zeros = "<a filepos=" + std::string(1000000, '0');
+  EXPECT_EQ(Convert(unclosed + zeros + "x>" + zeros + ">"),
+            Anchor("0") + unclosed + zeros + "x>" + Link("0"));
+}
+
 TEST_F(TextRecordTest, FailuresHaveTheirOwnCodes) {
   BookSpec spec;
   spec.textRecords = {ToBytes("text")};
