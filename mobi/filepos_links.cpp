@@ -18,12 +18,11 @@ const boost::regex &TargetPattern() {
   return pattern;
 }
 
-// "<a filepos=['"]{0,1}0*(\d+)['"]{0,1} *>", with the leading zeros taken by
-// an atomic group that leaves the last digit: the same matches, but a long
-// run of zeros that ends in no link is refused in one pass, not by trying
-// every split of the run.
+// "<a filepos=['"]{0,1}0*(\d+)['"]{0,1} *>", with the digits after the zeros
+// written as "[1-9]\d*|0": the same matches, but a long run of zeros that
+// ends in no link is refused in one pass, not by trying every split of it.
 const boost::regex &LinkPattern() {
-  static const boost::regex pattern(R"(<a filepos=['"]{0,1}(?>(?:0(?=\d))*)(\d+)['"]{0,1} *>)",
+  static const boost::regex pattern(R"(<a filepos=['"]{0,1}0*([1-9]\d*|0)['"]{0,1} *>)",
                                     kPatternOptions);
   return pattern;
 }
