@@ -17,6 +17,7 @@ class BookFixture : public ::testing::Test {
 protected:
   // Writes the book, opens it and fills record 0 as the record-0 step would.
   void Open(const BookSpec &spec) {
+    book.Destroy(); // a test may open several books in turn
     WriteFile(scratch.File("book.mobi"), BuildBook(spec));
     ASSERT_EQ(book.Init(scratch.File("book.mobi").c_str()), 0);
     book.outputFolder = scratch.Path().string();
