@@ -87,6 +87,25 @@ TEST_F(ImageRecordTest, GenImageReportsWhatItWrote) {
   EXPECT_EQ(name, "book_files/image_3.gif");
 }
 
+TEST_F(ImageRecordTest, ARecordListPointingBackwardsEndsEachRecordAtTheNextOne) {
+  const Bytes first = ToBytes("GIF89a-first"), second = ToBytes("GIF89a-second"), third = ToBytes("GIF89a-third");
+  OpenWithImages({first, second, third});
+  // Record 3 now claims to start at record 1, so record 2's successor lies
+  // below it: record 2 may still only run up to record 4.
+  Bytes file = testbook::ReadFile(scratch.File("book.mobi"));
+  testbook::PutU32BE(file, 78 + 8 * 3, book.header->recordOffsets[1]);
+  testbook::WriteFile(scratch.File("book.mobi"), file);
+  const PdbRecord0 fields = *book.record0;
+  book.Destroy();
+  ASSERT_EQ(book.Init(scratch.File("book.mobi").c_str()), 0);
+  *book.record0 = fields;
+  std::string name;
+  ASSERT_EQ(book.GenImage(2, name), 0);
+  Bytes expected = first;
+  expected.insert(expected.end(), second.begin(), second.end());
+  EXPECT_EQ(FileBytes(name), expected);
+}
+
 TEST_F(ImageRecordTest, AnUnwritableFolderWritesNoFile) {
   OpenWithImages({kGif});
   testbook::WriteFile(scratch.File("book_files"), Bytes{1}); // a file where the folder goes
