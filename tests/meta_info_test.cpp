@@ -41,7 +41,8 @@ TEST_F(MetaInfoTest, TitleAuthorEncodingAndCover) {
 }
 
 TEST_F(MetaInfoTest, AuthorRecords) {
-  Open(Spec({{100, ToBytes("First")}, {100, ToBytes("a,b,c")}, {100, Bytes{}}}));
+  // An empty record takes its 8 header bytes and nothing more.
+  Open(Spec({{100, ToBytes("First")}, {100, Bytes{}}, {100, ToBytes("a,b,c")}, {100, Bytes{}}}));
   book.ProcessMetaInfo();
   EXPECT_EQ(book.GetAuthor(), "b,c a") << "the last non-empty record, split at its first comma";
 }
@@ -104,6 +105,19 @@ TEST_F(DamagedMetaInfoTest, TheExthWalkEndsWithRecord0) {
   EXPECT_EQ(reopened.ProcessMetaInfo(), 0);
   EXPECT_EQ(reopened.GetAuthor(), "Kept Author");
   EXPECT_EQ(reopened.GetCoverImageName(), "book_files/image_1.gif");
+}
+
+TEST_F(DamagedMetaInfoTest, TheExthWalkEndsWithTheFile) {
+  Open(Spec({{201, U32(0)}, {100, ToBytes("Cut Off By The End")}}));
+  Bytes bytes = testbook::ReadFile(scratch.File("book.mobi"));
+  bytes.resize(book.header->recordOffsets[0] + 16 + 232 + 12 + 12 + 8 + 4);
+  testbook::WriteFile(scratch.File("book.mobi"), bytes);
+  book.Destroy();
+  ASSERT_EQ(reopened.Init(scratch.File("book.mobi").c_str()), 0);
+  EXPECT_EQ(reopened.ProcessMetaInfo(), 0);
+  EXPECT_EQ(reopened.record0->textEncoding, 1252u);
+  EXPECT_FALSE(reopened.GetAuthor().has_value());
+  EXPECT_FALSE(reopened.GetTitle().has_value()) << "the full name lay past the end";
 }
 
 TEST_F(DamagedMetaInfoTest, AnExthLengthPastRecord0EndsTheWalk) {

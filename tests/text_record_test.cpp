@@ -104,6 +104,8 @@ TEST_F(TextRecordTest, ARecordIsCutAtTheTextRecordSize) {
 TEST_F(TextRecordTest, Windows1252TextComesOutAsUtf8) {
   EXPECT_EQ(Convert("<p>caf\xE9 \x93quoted\x94</p>", 1252),
             "<p>caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D</p>");
+  // A 0x00 byte in a converted piece is left out; the text after it stays.
+  EXPECT_EQ(Convert(std::string("caf\xE9\0 cr\xE8me", 11), 1252), "caf\xC3\xA9 cr\xC3\xA8me");
 }
 
 TEST_F(TextRecordTest, PiecesAreDecidedOneByOne) {

@@ -120,6 +120,20 @@ TEST_F(UnpackBookTest, AGbkBookIsWrittenButReportedAsAnotherEncoding) {
   EXPECT_TRUE(std::filesystem::exists(scratch.File("book_files/image_1.gif")));
 }
 
+// With no image records the cover alone runs the post-pass; the first
+// "< image" element tag becomes the cover picture, which is then used up.
+TEST_F(UnpackBookTest, ACoverOnlyBookPlacesItsCoverOnce) {
+  BookSpec spec;
+  spec.textRecords = {ToBytes("<p>< image cover>< image again></p>")};
+  spec.tailRecords = {kJpeg};
+  spec.exth = {{201, U32(2)}}; // counted from record 0: the tail record
+  ASSERT_EQ(Unpack(spec), MOBI_OK);
+  EXPECT_EQ(Html(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><p><img src=\"book_files/image_3.gif\" />"
+                    "< image again></p>");
+  EXPECT_EQ(testbook::ReadFile(scratch.File("book_files/image_3.gif")), kJpeg);
+  EXPECT_EQ(Take(service->GetCoverImageName(service->data)), "<null>");
+}
+
 TEST_F(UnpackBookTest, ABookWithoutPicturesIsNotRewritten) {
   BookSpec spec;
   spec.textRecords = {ToBytes("<img recindex=1>")};
