@@ -7,9 +7,9 @@
 #include <boost/regex.hpp>
 #include <charconv>
 #include <cstdio>
-#include <memory>
 #include <string_view>
 
+#include "c_file.h"
 #include "markup_tags.h"
 #include "tarn_mobi.h"
 
@@ -29,13 +29,8 @@ const boost::regex &ElementPattern() {
 constexpr std::string_view kImagePrefix = "<img src=\"";
 constexpr std::string_view kImageSuffix = "\" />";
 
-struct FileCloser {
-  void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 bool ReadWholeFile(const char *path, std::string &bytes) {
-  File in(std::fopen(path, "rb"));
+  CFile in(std::fopen(path, "rb"));
   if (!in)
     return false;
   char block[65536];

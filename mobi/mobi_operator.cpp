@@ -11,6 +11,7 @@
 
 #include "bit_reader.h"
 #include "byte_reader.h"
+#include "c_file.h"
 #include "doc_decompressor.h"
 #include "filepos_links.h"
 #include "mobi_html.h"
@@ -258,15 +259,10 @@ std::uint32_t CopyStoredText(std::span<const std::uint8_t> stored, char *out, st
   return n;
 }
 
-struct FileCloser {
-  void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using OutputFile = std::unique_ptr<std::FILE, FileCloser>;
-
 } // namespace
 
 int MobiOperator::ProcessTextRecord(const char *path) {
-  OutputFile out(std::fopen(path, "wb"));
+  CFile out(std::fopen(path, "wb"));
   if (!out)
     return MOBI_ERR_OPEN;
   int result = MOBI_OK;
