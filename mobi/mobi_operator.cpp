@@ -1,11 +1,19 @@
 #include "mobi_operator.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <span>
+#include <string_view>
 
+#include "bit_reader.h"
 #include "byte_reader.h"
+#include "c_file.h"
+#include "doc_decompressor.h"
+#include "filepos_links.h"
 #include "mobi_html.h"
 #include "tarn_mobi.h"
 
@@ -232,19 +240,274 @@ const std::optional<std::string> &MobiOperator::GetAuthor() const { return recor
 
 const std::string &MobiOperator::GetCoverImageName() const { return imageNames.front(); }
 
+
 // ---------------------------------------------------------------------------
 // EXTH metadata
 
-int MobiOperator::ProcessMetaInfo() { return MOBI_OK; }
+namespace {
+
+constexpr std::uint32_t kExthFlag = 0x40;
+constexpr std::uint32_t kExthAuthor = 100;
+constexpr std::uint32_t kExthCoverOffset = 201;
+constexpr std::uint32_t kNoCover = 0xFFFFFFFF;
+
+// "Last, First" becomes "First Last" at the first comma, bytes kept as they are.
+std::string AuthorFromExth(std::string stored) {
+  const std::size_t comma = stored.find(',');
+  if (comma == std::string::npos)
+    return stored;
+  return stored.substr(comma + 1) + " " + stored.substr(0, comma);
+}
+
+// The full name from the MOBI header; none when it lies outside record 0.
+std::optional<std::string> FullName(const ByteReader &record0) {
+  const std::uint32_t offset = record0.U32BE(84).value_or(0);
+  const std::uint32_t length = record0.U32BE(88).value_or(0);
+  const auto name = record0.Slice(offset, length);
+  if (length == 0 || !name)
+    return std::nullopt;
+  const auto bytes = name->Bytes();
+  std::string title(bytes.begin(), bytes.end());
+  title.resize(std::strlen(title.c_str())); // a C text ends at its first NUL
+  return title;
+}
+
+struct ExthFields {
+  std::optional<std::string> author;
+  std::uint32_t coverOffset = kNoCover;
+};
+
+// Walks the EXTH records; the walk ends with record 0 however many records
+// the block claims.
+ExthFields ReadExth(const ByteReader &record0) {
+  ExthFields fields;
+  const std::uint64_t start = 16 + std::uint64_t{record0.U32BE(20).value_or(0)};
+  if ((record0.U32BE(128).value_or(0) & kExthFlag) == 0 || !record0.Holds(start, 12))
+    return fields;
+  const auto identifier = record0.Slice(start, 4)->Bytes();
+  if (std::memcmp(identifier.data(), "EXTH", 4) != 0)
+    return fields;
+  const std::uint32_t count = *record0.U32BE(start + 8);
+  std::uint64_t at = start + 12;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const auto type = record0.U32BE(at);
+    const auto length = record0.U32BE(at + 4);
+    if (!type || !length)
+      break;
+    const std::uint32_t dataLength = *length > 8 ? *length - 8 : 0;
+    const auto data = record0.Slice(at + 8, dataLength);
+    if (!data)
+      break;
+    if (*type == kExthAuthor && dataLength > 0)
+      fields.author = AuthorFromExth(std::string(data->Bytes().begin(), data->Bytes().end()));
+    else if (*type == kExthCoverOffset && *length == 12)
+      fields.coverOffset = *data->U32BE(0);
+    at += 8 + std::uint64_t{dataLength};
+  }
+  return fields;
+}
+
+} // namespace
+
+int MobiOperator::ProcessMetaInfo() {
+  const std::vector<std::uint8_t> bytes = ReadSection(0);
+  const ByteReader reader(bytes);
+  record0->textEncoding = reader.U32BE(28).value_or(0);
+  record0->title = FullName(reader);
+  ExthFields exth = ReadExth(reader);
+  record0->author = std::move(exth.author);
+  if (exth.coverOffset == kNoCover)
+    return MOBI_OK;
+  const std::uint64_t coverIndex = std::uint64_t{record0->firstImageRecord} + exth.coverOffset;
+  std::string name;
+  if (coverIndex <= INT32_MAX && GenImage(static_cast<std::int32_t>(coverIndex), name) == 0)
+    imageNames.front() = name;
+  return MOBI_OK;
+}
 
 // ---------------------------------------------------------------------------
 // Text records
 
-int MobiOperator::ProcessTextRecord(const char *) { return MOBI_OK; }
+namespace {
+
+constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+// Far beyond any real book; keeps every later size inside an int and a
+// decompression bomb from eating the machine.
+constexpr std::size_t kMaxBookText = std::size_t{512} << 20;
+// A stored text record is never more than a few times its text (PalmDOC at
+// most doubles it); reading no further keeps a bogus record length cheap.
+constexpr std::uint32_t kStoredRecordFactor = 8;
+
+std::span<const std::uint8_t> WithoutTrailingEntries(std::span<const std::uint8_t> record,
+                                                     std::uint32_t extraDataFlags) {
+  const std::uint32_t trailing = SizeOfTrailingEntries(record, extraDataFlags);
+  return trailing >= record.size() ? record.first(0) : record.first(record.size() - trailing);
+}
+
+// A stored record's text: at most `outSize` bytes, less one final 0x00.
+std::uint32_t CopyStoredText(std::span<const std::uint8_t> stored, char *out, std::uint32_t outSize) {
+  std::uint32_t n = static_cast<std::uint32_t>(std::min<std::size_t>(stored.size(), outSize));
+  std::memcpy(out, stored.data(), n);
+  if (n > 0 && out[n - 1] == '\0')
+    --n;
+  return n;
+}
+
+} // namespace
+
+int MobiOperator::ProcessTextRecord(const char *path) {
+  CFile out(std::fopen(path, "wb"));
+  if (!out)
+    return MOBI_ERR_OPEN;
+  int result = MOBI_OK;
+  if (std::fwrite(kXmlDeclaration.data(), 1, kXmlDeclaration.size(), out.get()) !=
+      kXmlDeclaration.size())
+    result = MOBI_ERR_WRITE;
+  std::string text;
+  if (result == MOBI_OK)
+    result = ReadBookText(text);
+  if (result == MOBI_OK) {
+    const std::string anchored = InsertFileposAnchors(text, CollectFileposTargets(text));
+    std::string().swap(text); // only the anchored copy is needed from here
+    HtmlPieceWriter writer(out.get(), record0->textEncoding == 1252);
+    if (!WriteWithFileposLinks(anchored, writer))
+      result = MOBI_ERR_WRITE;
+  }
+  if (std::fclose(out.release()) != 0 && result == MOBI_OK)
+    result = MOBI_ERR_WRITE;
+  return result;
+}
+
+int MobiOperator::ReadBookText(std::string &text) {
+  const std::uint32_t outSize = record0->textRecordSize;
+  for (std::uint32_t index = 1; index <= record0->textRecordCount; ++index) {
+    const std::vector<std::uint8_t> record = ReadSection(index, outSize * kStoredRecordFactor);
+    if (record.empty())
+      continue;
+    if (text.size() + outSize > kMaxBookText)
+      return MOBI_ERR_MEMORY;
+    const std::size_t start = text.size();
+    text.resize(start + outSize);
+    char *out = text.data() + start;
+    std::uint32_t n = 0;
+    switch (record0->compression) {
+    case PdbRecord0::kNoCompression:
+      n = CopyStoredText(WithoutTrailingEntries(record, record0->extraDataFlags), out, outSize);
+      break;
+    case PdbRecord0::kPalmDoc:
+      n = DocDecompressor().Decompress(WithoutTrailingEntries(record, record0->extraDataFlags), out,
+                                       outSize);
+      break;
+    case PdbRecord0::kHuffCdic:
+      n = huff ? huff->Decompress(record, out, outSize) : 0;
+      break;
+    default:
+      return MOBI_ERR_COMPRESSION;
+    }
+    text.resize(start + std::min(n, outSize));
+  }
+  return MOBI_OK;
+}
 
 // ---------------------------------------------------------------------------
 // Image records
 
-int MobiOperator::ProcessImageRecord() { return MOBI_OK; }
+namespace {
 
-int MobiOperator::GenImage(std::int32_t, std::string &) { return 1; }
+constexpr std::array<std::string_view, 5> kSkippedRecordTags = {"FLIS", "FCIS", "FDST", "DATP",
+                                                                "SRCS"};
+
+bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view prefix) {
+  return bytes.size() >= prefix.size() && std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// The first four bytes of a record, ending early at a NUL byte.
+std::string RecordTag(std::span<const std::uint8_t> bytes) {
+  std::string tag;
+  for (std::size_t i = 0; i < bytes.size() && i < 4 && bytes[i] != 0; ++i)
+    tag.push_back(static_cast<char>(bytes[i]));
+  return tag;
+}
+
+// The file extension for a picture record; empty when it is not one to write.
+std::string ImageExtension(std::span<const std::uint8_t> bytes, const std::string &tag) {
+  // JPEG records are named like GIF ones; the program re-encodes both by content.
+  if (StartsWith(bytes, "\xFF\xD8\xFF") || tag == "GIF8")
+    return "gif";
+  if (StartsWith(bytes, "\x89PNG\r\n\x1A\n"))
+    return "png";
+  if (StartsWith(bytes, "BM"))
+    return "bmp";
+  const bool plain = std::all_of(tag.begin(), tag.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+  });
+  return plain ? tag : std::string();
+}
+
+// How far record `index` may run: to the start of the record that follows it
+// in the file. Only a record whose list successor starts below it (or the last
+// record) needs the search; without it a damaged list would let every such
+// record run to the end of the file and be written out whole.
+std::uint32_t RecordExtent(const std::vector<std::uint32_t> &offsets, std::uint32_t index) {
+  const std::uint32_t own = offsets[index];
+  if (index + 1 < offsets.size() && offsets[index + 1] >= own)
+    return UINT32_MAX;
+  std::uint32_t next = UINT32_MAX;
+  for (std::uint32_t offset : offsets)
+    if (offset > own && offset < next)
+      next = offset;
+  return next == UINT32_MAX ? UINT32_MAX : next - own;
+}
+
+// Writes `bytes` to `path`; a file that cannot be written whole is removed.
+bool WriteWholeFile(const std::string &path, std::span<const std::uint8_t> bytes) {
+  std::FILE *out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr)
+    return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  if (std::fclose(out) != 0 || !written) {
+    std::remove(path.c_str());
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+int MobiOperator::ProcessImageRecord() {
+  const std::uint32_t first = record0->firstImageRecord;
+  if (first == 0)
+    return MOBI_OK;
+  // Entry N belongs to image number N whether or not its record was written,
+  // so every recindex finds its own picture.
+  for (std::uint64_t index = first; index < RecordCount() && index <= INT32_MAX; ++index) {
+    std::string name;
+    GenImage(static_cast<std::int32_t>(index), name);
+    imageNames.push_back(std::move(name));
+  }
+  return MOBI_OK;
+}
+
+int MobiOperator::GenImage(std::int32_t index, std::string &name) {
+  if (index < 0 || static_cast<std::uint32_t>(index) >= RecordCount())
+    return 1;
+  const std::uint32_t record = static_cast<std::uint32_t>(index);
+  const std::vector<std::uint8_t> bytes = ReadSection(record, RecordExtent(header->recordOffsets, record));
+  if (bytes.empty())
+    return 1;
+  const std::string tag = RecordTag(bytes);
+  if (std::find(kSkippedRecordTags.begin(), kSkippedRecordTags.end(), tag) != kSkippedRecordTags.end())
+    return 1;
+  const std::string folder = outputFolder + "/" + bookStem + "_files/";
+  if (!PathExists(folder.c_str()))
+    PathCreateFolder(folder.c_str());
+  const std::string extension = ImageExtension(bytes, tag);
+  if (extension.empty())
+    return 1;
+  const std::int64_t number = std::int64_t{index} - record0->firstImageRecord + 1;
+  const std::string fileName = "image_" + std::to_string(number) + "." + extension;
+  if (!WriteWholeFile(folder + fileName, bytes))
+    return 1;
+  name = bookStem + "_files/" + fileName;
+  return 0;
+}

@@ -75,6 +75,9 @@ public:
   // Writes record `index` into the image folder; 0 and `name` set to its
   // entry for the HTML, or 1 when nothing was written.
   int GenImage(std::int32_t index, std::string &name);
+  // Decodes text records 1 to textRecordCount into `text`; 0, or 7 for an
+  // unknown compression, 3 for a text too large to hold.
+  int ReadBookText(std::string &text);
 
   FILES *file = nullptr;
   std::unique_ptr<PdbHeader> header;

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
 
 namespace testbook {
@@ -17,6 +18,39 @@ ScratchFolder::ScratchFolder() {
 ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+bool IsWellFormedUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 1;
+    std::uint32_t value = lead;
+    if (lead >= 0x80) {
+      if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+      else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+      else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+      else
+        return false;
+      if (text.size() - i < length)
+        return false;
+      value = lead & (0x7F >> length);
+      for (std::size_t k = 1; k < length; ++k) {
+        const unsigned char next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+          return false;
+        value = value << 6 | (next & 0x3F);
+      }
+      const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+      if (value < smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return false;
+    }
+    i += length;
+  }
+  return true;
 }
 
 std::filesystem::path CorpusFolder() {

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace testbook {
@@ -23,6 +24,10 @@ public:
 private:
   std::filesystem::path path_;
 };
+
+// True when `text` is well-formed UTF-8 (RFC 3629: no overlong forms, no
+// surrogates, nothing past U+10FFFF).
+bool IsWellFormedUtf8(std::string_view text);
 
 // The folder of real books, or empty when this checkout has none beside it.
 std::filesystem::path CorpusFolder();

@@ -1,0 +1,48 @@
+// The book text's `filepos` places: anchors at every target, fragment links in
+// place of the plain filepos links, and the conversion of each written piece
+// to UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One anchor: where it goes in the book text and the number it is named by
+// (decimal digits without leading zeros, exactly as the links name it).
+struct FileposAnchor {
+  std::size_t position = 0;
+  std::string number;
+};
+
+// Every distinct target named by a filepos attribute anywhere in `text`, in
+// text order. A target past the end of the text is placed at its end.
+std::vector<FileposAnchor> CollectFileposTargets(std::string_view text);
+
+// `text` with the anchor element of each target in front of the byte at its
+// position, built in one pass.
+std::string InsertFileposAnchors(std::string_view text, const std::vector<FileposAnchor> &anchors);
+
+// Writes converted pieces of book text to an open file.
+class HtmlPieceWriter {
+public:
+  // `windows1252` tells a book that declares Windows-1252 text.
+  HtmlPieceWriter(std::FILE *out, bool windows1252) : out_(out), windows1252_(windows1252) {}
+
+  // Writes `piece` as UTF-8, leaving out its 0x00 bytes: unchanged when it is
+  // UTF-8 already, else decoded as Windows-1252 or GBK. False on a short write.
+  bool WritePiece(std::string_view piece);
+
+private:
+  bool Write(std::string_view bytes);
+
+  std::FILE *out_;
+  bool windows1252_;
+  std::string withoutNul_;
+  std::string converted_;
+};
+
+// Writes `text` (anchors already in place), replacing every link whose only
+// attribute is filepos by a link to its anchor. False on a short write.
+bool WriteWithFileposLinks(std::string_view text, HtmlPieceWriter &writer);

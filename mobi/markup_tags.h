@@ -1,0 +1,22 @@
+// Finding the tags of the book's markup in linear time.
+#pragma once
+
+#include <string_view>
+
+// Calls `visit(tag)` for every stretch of `text` that runs from a "<" to the
+// first ">" after it with no "<" between: every place where a whole tag can
+// stand. A pattern that matches whole tags matches only such stretches, so
+// matching each one on its own finds the same tags as searching the text,
+// without a search that backtracks over a long unclosed stretch again and
+// again.
+template <typename Visit> void ForEachClosedTag(std::string_view text, Visit visit) {
+  std::size_t open = text.find('<');
+  while (open != std::string_view::npos) {
+    const std::size_t stop = text.find_first_of("<>", open + 1);
+    if (stop == std::string_view::npos)
+      return;
+    if (text[stop] == '>')
+      visit(text.substr(open, stop + 1 - open));
+    open = text[stop] == '<' ? stop : text.find('<', stop + 1);
+  }
+}

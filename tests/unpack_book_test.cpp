@@ -1,0 +1,144 @@
+// Whole books through the exported service table: HTML, images and metadata.
+#include "tarn_mobi.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "mobi_writer.h"
+#include "test_files.h"
+
+namespace {
+
+using testbook::BookSpec;
+using testbook::Bytes;
+using testbook::ToBytes;
+
+Bytes U32(std::uint32_t value) {
+  Bytes bytes;
+  testbook::AppendU32BE(bytes, value);
+  return bytes;
+}
+
+// A heap text from the library, released with free().
+std::string Take(char *text) {
+  if (text == nullptr)
+    return "<null>";
+  std::string copy(text);
+  std::free(text);
+  return copy;
+}
+
+class UnpackBookTest : public ::testing::Test {
+protected:
+  UnpackBookTest() : service(CreateMobiService()) {}
+  ~UnpackBookTest() override {
+    service->ClearUp(service->data);
+    FreeMobiService(service);
+  }
+
+  int Unpack(const BookSpec &spec) {
+    testbook::WriteFile(scratch.File("book.mobi"), testbook::BuildBook(spec));
+    EXPECT_EQ(service->Init(service->data, scratch.File("book.mobi").c_str()), MOBI_OK);
+    return service->MobiToHtml(service->data, scratch.File("book.htm").c_str());
+  }
+  std::string Html() const {
+    const Bytes bytes = testbook::ReadFile(scratch.File("book.htm"));
+    return std::string(bytes.begin(), bytes.end());
+  }
+
+  testbook::ScratchFolder scratch;
+  MobiService *service;
+};
+
+const Bytes kGif = ToBytes("GIF89a...");
+const Bytes kJpeg = {0xFF, 0xD8, 0xFF, 0xE0, 'j', 'p', 'g'};
+const Bytes kPng = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 'p'};
+
+TEST_F(UnpackBookTest, ABookWithACoverAndImages) {
+  BookSpec spec;
+  spec.textRecords = testbook::SplitText(
+      "<html><body><a filepos=0000000072>Next</a><img recindex=\"00001\" alt=one>"
+      "<p>Chapter</p><img RECINDEX='3'></body></html>",
+      40);
+  spec.textRecordSize = 40;
+  spec.imageRecords = {kGif, ToBytes("FLIS...."), kJpeg, kPng};
+  spec.tailRecords = {ToBytes("FCIS...."), Bytes{0xE9, 0x8E, 0x0D, 0x0A}};
+  spec.exth = {{100, ToBytes("Wells, H. G.")}, {201, U32(3)}};
+  spec.fullName = "The Time Machine";
+  ASSERT_EQ(Unpack(spec), MOBI_OK);
+
+  const std::string html = Html();
+  EXPECT_NE(html.find("<a href=\"#filepos72\">Next</a>"), std::string::npos);
+  EXPECT_NE(html.find("<a id=\"filepos72\" /><p>Chapter</p>"), std::string::npos) << html;
+  EXPECT_NE(html.find("<img src=\"book_files/image_1.gif\" /><a id"), std::string::npos) << html;
+  EXPECT_NE(html.find("<img src=\"book_files/image_3.gif\" /></body>"), std::string::npos) << html;
+  EXPECT_EQ(testbook::ReadFile(scratch.File("book_files/image_3.gif")), kJpeg);
+  EXPECT_EQ(testbook::ReadFile(scratch.File("book_files/image_4.png")), kPng);
+  EXPECT_FALSE(std::filesystem::exists(scratch.File("book_files/image_2.FLIS")));
+
+  EXPECT_EQ(Take(service->GetTitle(service->data)), "The Time Machine");
+  EXPECT_EQ(Take(service->GetAuthor(service->data)), " H. G. Wells");
+  EXPECT_EQ(Take(service->GetCoverImageName(service->data)), "book_files/image_4.png");
+}
+
+TEST_F(UnpackBookTest, EveryGetterCallGivesAFreshBuffer) {
+  BookSpec spec;
+  spec.textRecords = {ToBytes("<p>x</p>")};
+  spec.exth = {{100, ToBytes("Author")}};
+  ASSERT_EQ(Unpack(spec), MOBI_OK);
+  char *first = service->GetTitle(service->data);
+  char *second = service->GetTitle(service->data);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first, second);
+  EXPECT_STREQ(first, second);
+  std::free(first);
+  std::free(second);
+  EXPECT_EQ(Take(service->GetCoverImageName(service->data)), "<null>") << "no cover";
+}
+
+TEST_F(UnpackBookTest, AWindows1252Book) {
+  BookSpec spec;
+  spec.textEncoding = 1252;
+  spec.textRecords = {ToBytes("<p>Un caf\xE9 \x96 d\xE9j\xE0 vu</p>")};
+  ASSERT_EQ(Unpack(spec), MOBI_OK);
+  EXPECT_NE(Html().find("<p>Un caf\xC3\xA9 \xE2\x80\x93 d\xC3\xA9j\xC3\xA0 vu</p>"), std::string::npos);
+}
+
+TEST_F(UnpackBookTest, AGbkBookIsWrittenButReportedAsAnotherEncoding) {
+  BookSpec spec;
+  spec.textEncoding = 936;
+  spec.textRecords = {ToBytes("<p>\xD6\xD0\xCE\xC4</p><img recindex=1>")};
+  spec.imageRecords = {kGif};
+  EXPECT_EQ(Unpack(spec), MOBI_ERR_ENCODING);
+  EXPECT_NE(Html().find("<p>\xE4\xB8\xAD\xE6\x96\x87</p><img recindex=1>"), std::string::npos)
+      << "written, without the post-pass";
+  EXPECT_TRUE(std::filesystem::exists(scratch.File("book_files/image_1.gif")));
+}
+
+// With no image records the cover alone runs the post-pass; the first
+// "< image" element tag becomes the cover picture, which is then used up.
+TEST_F(UnpackBookTest, ACoverOnlyBookPlacesItsCoverOnce) {
+  BookSpec spec;
+  spec.textRecords = {ToBytes("<p>< image cover>< image again></p>")};
+  spec.tailRecords = {kJpeg};
+  spec.exth = {{201, U32(2)}}; // counted from record 0: the tail record
+  ASSERT_EQ(Unpack(spec), MOBI_OK);
+  EXPECT_EQ(Html(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><p><img src=\"book_files/image_3.gif\" />"
+                    "< image again></p>");
+  EXPECT_EQ(testbook::ReadFile(scratch.File("book_files/image_3.gif")), kJpeg);
+  EXPECT_EQ(Take(service->GetCoverImageName(service->data)), "<null>");
+}
+
+TEST_F(UnpackBookTest, ABookWithoutPicturesIsNotRewritten) {
+  BookSpec spec;
+  spec.textRecords = {ToBytes("<img recindex=1>")};
+  ASSERT_EQ(Unpack(spec), MOBI_OK);
+  EXPECT_EQ(Html(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><img recindex=1>");
+}
+
+} // namespace
