@@ -21,11 +21,17 @@ struct WorkFiles {
         images(folder + "tmpData_files"), pdf(folder + "tmpData.pdf"),
         cookieJar(folder + "myjar.jar") {}
 
-  // The first temporary name that something already uses.
+  // The first temporary name already in use by something the run would
+  // overwrite or remove: a file (or link) at a file's name, or anything at the
+  // image folder's name. A folder at a file's name is left alone; the step
+  // that needs that name then fails.
   std::optional<std::string> FirstTaken() const {
-    for (const std::string *path : {&book, &html, &images, &pdf, &cookieJar})
-      if (access(path->c_str(), F_OK) == 0)
+    struct stat status;
+    for (const std::string *path : {&book, &html, &pdf, &cookieJar})
+      if (lstat(path->c_str(), &status) == 0 && !S_ISDIR(status.st_mode))
         return *path;
+    if (lstat(images.c_str(), &status) == 0)
+      return images;
     return std::nullopt;
   }
 
@@ -121,14 +127,15 @@ int Unpack(const WorkFiles &files, const char *input) {
   return result;
 }
 
-// Every temporary name goes, whatever stage the run reached.
+// Every temporary file goes, whatever stage the run reached; unlink leaves a
+// folder that stood at a file's name where it was.
 void RemoveTemporaries(const WorkFiles &files) {
-  std::remove(files.book.c_str());
-  std::remove(files.pdf.c_str());
+  unlink(files.book.c_str());
+  unlink(files.pdf.c_str());
   ClearFolder(files.images, 1);
   rmdir(files.images.c_str());
-  std::remove(files.html.c_str());
-  std::remove(files.cookieJar.c_str());
+  unlink(files.html.c_str());
+  unlink(files.cookieJar.c_str());
 }
 
 int CopyBookIn(const WorkFiles &files, const char *input) {
@@ -159,7 +166,7 @@ int RunPipeline(const WorkFiles &files, const char *input, const char *output) {
     return result;
   if (int result = Unpack(files, input))
     return result;
-  std::remove(files.book.c_str());
+  unlink(files.book.c_str());
   ConvertFolderImages(files.images, 1);
   if (!RenderPdf(files.html, files.pdf, files.folder)) {
     std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"

@@ -57,13 +57,16 @@ static void JpegMessage(j_common_ptr info, int level) {
     longjmp(((JpegFailure *)info->err)->jump, 1);
 }
 
-/* Adobe writes CMYK JPEGs inverted: a sample is 255 minus the ink. */
-static void CmykRowToRgb(const JSAMPLE *cmyk, unsigned char *rgb, uint32_t width) {
+/* Files with Adobe's marker store CMYK inverted (255 minus the ink); others
+ * store the ink itself. */
+static void CmykRowToRgb(const JSAMPLE *cmyk, unsigned char *rgb, uint32_t width, int inverted) {
   for (uint32_t x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
-    const unsigned k = cmyk[3];
-    rgb[0] = (unsigned char)(cmyk[0] * k / 255);
-    rgb[1] = (unsigned char)(cmyk[1] * k / 255);
-    rgb[2] = (unsigned char)(cmyk[2] * k / 255);
+    unsigned paper[4];
+    for (int i = 0; i < 4; ++i)
+      paper[i] = inverted ? cmyk[i] : 255u - cmyk[i];
+    rgb[0] = (unsigned char)(paper[0] * paper[3] / 255);
+    rgb[1] = (unsigned char)(paper[1] * paper[3] / 255);
+    rgb[2] = (unsigned char)(paper[2] * paper[3] / 255);
   }
 }
 
@@ -98,7 +101,7 @@ static int DecodeJpeg(FILE *file, Picture *picture) {
     unsigned char *target = picture->pixels + stride * info.output_scanline;
     if (cmyk) {
       jpeg_read_scanlines(&info, cmykRow, 1);
-      CmykRowToRgb(cmykRow[0], target, picture->width);
+      CmykRowToRgb(cmykRow[0], target, picture->width, info.saw_Adobe_marker);
     } else {
       jpeg_read_scanlines(&info, &target, 1);
     }
