@@ -208,7 +208,7 @@ TEST(ConvertBook, IllustratedBookBecomesAPdfWithItsWordsAndPictures) {
   for (const char *words : {"Lighthouse keepers polish brass lanterns.",
                             "Harbour pilots whistle cheerful shanties.", "Chapter two"})
     EXPECT_NE(text.find(words), std::string::npos) << words << " in\n" << text;
-  EXPECT_EQ(testbook::PdfImages(setup.output).size(), 3u);
+  EXPECT_EQ(testbook::PdfPictureCount(setup.output), 3u);
   EXPECT_EQ(Snapshot(setup.work), before);
 }
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -74,12 +75,18 @@ std::vector<PdfImage> PdfImages(const std::string &path) {
   }
   while (std::getline(lines, line)) {
     std::istringstream fields(line);
-    std::string page, number, type;
+    std::string page, number;
     PdfImage image;
-    if (fields >> page >> number >> type >> image.width >> image.height)
+    if (fields >> page >> number >> image.type >> image.width >> image.height)
       images.push_back(image);
   }
   return images;
+}
+
+std::size_t PdfPictureCount(const std::string &path) {
+  const auto images = PdfImages(path);
+  return static_cast<std::size_t>(std::count_if(
+      images.begin(), images.end(), [](const PdfImage &image) { return image.type == "image"; }));
 }
 
 bool IsPdf(const std::string &path) {

@@ -19,11 +19,14 @@ ProgramResult RunProgram(const std::vector<std::string> &arguments);
 std::string PdfText(const std::string &path);
 
 struct PdfImage {
+  std::string type; // "image", or "mask"/"smask" for a picture's transparency
   int width = 0;
   int height = 0;
 };
-// The pictures the PDF holds (pdfimages -list).
+// The pictures the PDF draws (pdfimages -list), one entry per use.
 std::vector<PdfImage> PdfImages(const std::string &path);
+// How many of those are pictures rather than transparency masks.
+std::size_t PdfPictureCount(const std::string &path);
 
 // True when the file exists and starts with "%PDF-".
 bool IsPdf(const std::string &path);
