@@ -2,6 +2,15 @@
 
 #include <cstdio>
 
+namespace {
+
+// "pre { white-space: pre-wrap; }": the renderer drops a long preformatted
+// block, and everything after it, unless its lines may wrap.
+const char kStyleSheet[] =
+    "data:text/css;charset=utf-8;base64,cHJlIHsgd2hpdGUtc3BhY2U6IHByZS13cmFwOyB9";
+
+} // namespace
+
 void OnProgressChanged(wkhtmltopdf_converter *, const int value) {
   std::printf("%3d%%\r", value);
   std::fflush(stdout);
@@ -36,6 +45,7 @@ int RenderPdf(const std::string &htmlPath, const std::string &pdfPath,
   wkhtmltopdf_set_object_setting(page, "web.enableJavascript", "false");
   wkhtmltopdf_set_object_setting(page, "load.blockLocalFileAccess", "true");
   wkhtmltopdf_set_object_setting(page, "load.allowed.append", workFolder.c_str());
+  wkhtmltopdf_set_object_setting(page, "web.userStyleSheet", kStyleSheet);
 
   wkhtmltopdf_converter *converter = wkhtmltopdf_create_converter(global);
   wkhtmltopdf_set_progress_changed_callback(converter, OnProgressChanged);

@@ -120,4 +120,23 @@ TEST(RenderPdf, ReadsUtf8ShowsOnlyWorkingFolderPicturesAndRunsNoScript) {
   EXPECT_FALSE(HasPicture(images, 50, 20));
 }
 
+TEST(RenderPdf, LongPreformattedBlockKeepsWhatFollowsIt) {
+  ScratchFolder scratch;
+  const std::string folder = scratch.Path().string() + "/";
+  std::string html = "<html><body><pre>";
+  for (int line = 0; line < 400; ++line)
+    html += "code line " + std::to_string(line) + " of a long listing\n";
+  html += "</pre><p>Text after the listing</p></body></html>";
+  testbook::WriteFile(folder + "tmpData.htm", testbook::ToBytes(html));
+  CaptureStdout();
+  CaptureStderr();
+  const int result = RenderPdf(folder + "tmpData.htm", folder + "tmpData.pdf", folder);
+  GetCapturedStderr();
+  GetCapturedStdout();
+  ASSERT_NE(result, 0);
+  const std::string text = testbook::PdfText(folder + "tmpData.pdf");
+  EXPECT_NE(text.find("code line 399 of a long listing"), std::string::npos);
+  EXPECT_NE(text.find("Text after the listing"), std::string::npos);
+}
+
 } // namespace
