@@ -159,8 +159,9 @@ TEST_P(CorpusBook, ConvertsOrEndsWithItsDocumentedCode) {
   // text, so a few words may read differently there.
   EXPECT_LE(missing.size() * 5, words.size())
       << missing.size() << " of " << words.size() << " words missing, e.g. " << missing.front();
-  if (words.empty()) // a picture book
+  if (words.empty()) { // a picture book
     EXPECT_GT(PicturesShown(unpacked), 0u);
+  }
   EXPECT_GE(testbook::PdfPictureCount(output), PicturesShown(unpacked));
 }
 
