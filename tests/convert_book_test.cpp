@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -79,13 +80,21 @@ Bytes Fixture(const char *name) { return testbook::ReadFile((kImages / name).str
 // A small illustrated book: a linked contents list, two chapters and three
 // pictures (JPEG, GIF, PNG).
 Bytes IllustratedBook() {
-  const std::string text =
-      "<html><head></head><body>"
-      "<p><a filepos=0000000230>Chapter one</a></p><p><a filepos=0000000400>Chapter two</a></p>"
-      "<mbp:pagebreak/><h1>Chapter one</h1><p>Lighthouse keepers polish brass lanterns.</p>"
-      "<img recindex=\"00001\"/><img recindex=\"00002\"/>"
-      "<mbp:pagebreak/><h1>Chapter two</h1><p>Harbour pilots whistle cheerful shanties.</p>"
-      "<img recindex=\"00003\"/></body></html>";
+  std::string text = "<html><head></head><body>"
+                     "<p><a filepos=@@@@@@@@@@>Chapter one</a></p>"
+                     "<p><a filepos=##########>Chapter two</a></p>";
+  auto linkHere = [&text](const std::string &placeholder) {
+    char offset[16];
+    std::snprintf(offset, sizeof offset, "%010zu", text.size());
+    text.replace(text.find(placeholder), placeholder.size(), offset);
+  };
+  text += "<mbp:pagebreak/>";
+  linkHere("@@@@@@@@@@");
+  text += "<h1>Chapter one</h1><p>Lighthouse keepers polish brass lanterns.</p>"
+          "<img recindex=\"00001\"/><img recindex=\"00002\"/><mbp:pagebreak/>";
+  linkHere("##########");
+  text += "<h1>Chapter two</h1><p>Harbour pilots whistle cheerful shanties.</p>"
+          "<img recindex=\"00003\"/></body></html>";
   testbook::BookSpec spec;
   spec.textRecords = testbook::SplitText(text, 256);
   spec.imageRecords = {Fixture("photo.jpg"), Fixture("interlaced.gif"), Fixture("alpha.png")};
