@@ -1,5 +1,6 @@
 // Writes samples/bookconv-guide.mobi: a short illustrated guide to bookconv,
-// with a linked table of contents and a JPEG, a GIF and a PNG picture.
+// with a linked table of contents and a JPEG, a GIF and a PNG picture; the
+// text is PalmDOC-compressed.
 //
 //   cmake --build build --target make_sample
 //   build/samples/make_sample samples/pictures samples/bookconv-guide.mobi
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "mobi_writer.h"
+#include "palmdoc_encoder.h"
 
 namespace {
 
@@ -94,7 +96,13 @@ int main(int argc, char **argv) {
     spec.fullName = "The bookconv guide";
     spec.exth = {{100, Utf8("The bookconv developers")}, {503, Utf8("The bookconv guide")},
                  {201, {0, 0, 0, 2}}}; // the logo is the cover
-    spec.textRecords = testbook::SplitText(GuideText());
+    const std::string text = GuideText();
+    spec.compression = 2; // PalmDOC
+    spec.textLength = static_cast<std::uint32_t>(text.size());
+    for (const testbook::Bytes &record : testbook::SplitText(text))
+      spec.textRecords.push_back(
+          testbook::PalmDocEncode(std::string_view(reinterpret_cast<const char *>(record.data()),
+                                                   record.size())));
     spec.imageRecords = {testbook::ReadFile(pictures + "pipeline.jpg"),
                          testbook::ReadFile(pictures + "folder.gif"),
                          testbook::ReadFile(pictures + "logo.png")};
