@@ -1,0 +1,237 @@
+#include "convert_book.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "folder_images.h"
+#include "render_pdf.h"
+#include "tarn_mobi.h"
+
+namespace {
+
+// The temporary names inside the working folder.
+struct WorkFiles {
+  explicit WorkFiles(std::string workFolder)
+      : folder(std::move(workFolder)), book(folder + "tmpData.mobi"), html(folder + "tmpData.htm"),
+        images(folder + "tmpData_files"), pdf(folder + "tmpData.pdf"),
+        cookieJar(folder + "myjar.jar") {}
+
+  // The first temporary name already in use by something the run would
+  // overwrite or remove: a file (or link) at a file's name, or anything at the
+  // image folder's name. A folder at a file's name is left alone; the step
+  // that needs that name then fails.
+  std::optional<std::string> FirstTaken() const {
+    struct stat status;
+    for (const std::string *path : {&book, &html, &pdf, &cookieJar})
+      if (lstat(path->c_str(), &status) == 0 && !S_ISDIR(status.st_mode))
+        return *path;
+    if (lstat(images.c_str(), &status) == 0)
+      return images;
+    return std::nullopt;
+  }
+
+  std::string folder, book, html, images, pdf, cookieJar;
+};
+
+__attribute__((format(printf, 1, 2))) void PrintError(const char *format, ...) {
+  std::fputs("Error: ", stderr);
+  va_list arguments;
+  va_start(arguments, format);
+  std::vfprintf(stderr, format, arguments);
+  va_end(arguments);
+  std::fputc('\n', stderr);
+}
+
+bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+bool IsFolder(const char *path) {
+  struct stat status;
+  return stat(path, &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The output path up to and including its last "/"; empty when it has none.
+std::string OutputFolder(const std::string &output) {
+  const std::size_t slash = output.rfind('/');
+  return slash == std::string::npos ? std::string() : output.substr(0, slash + 1);
+}
+
+std::string WithFinalSlash(std::string folder) {
+  if (folder.back() != '/')
+    folder += '/';
+  return folder;
+}
+
+const char *InitFailure(int result) {
+  switch (result) {
+  case MOBI_ERR_OPEN:
+    return "it cannot be opened";
+  case MOBI_ERR_MEMORY:
+    return "out of memory";
+  case MOBI_ERR_NOT_MOBI:
+    return "it is not a BOOKMOBI Palm database";
+  default:
+    return "the library refused it";
+  }
+}
+
+const char *UnpackFailure(int result) {
+  switch (result) {
+  case MOBI_ERR_OPEN:
+    return "the HTML file could not be created";
+  case MOBI_ERR_WRITE:
+    return "writing the HTML file failed";
+  case MOBI_ERR_MEMORY:
+    return "out of memory";
+  case MOBI_ERR_NO_FOLDER:
+    return "the working folder went missing";
+  case MOBI_ERR_COMPRESSION:
+    return "its text compression is not supported";
+  case MOBI_ERR_RECORD_SIZE:
+    return "its text record size is 0";
+  case MOBI_ERR_ENCRYPTED:
+    return "it is encrypted (DRM) or its HUFF/CDIC records are unusable";
+  default:
+    return "the library refused it";
+  }
+}
+
+// Unpacks the copy of the book into the HTML file and the image folder.
+int Unpack(const WorkFiles &files, const char *input) {
+  MobiService *service = CreateMobiService();
+  if (service == nullptr) {
+    PrintError("out of memory");
+    return kNotABook;
+  }
+  int result = kConverted;
+  const int opened = service->Init(service->data, files.book.c_str());
+  if (opened != MOBI_OK) {
+    PrintError("%s is not a MOBI book that can be opened: %s", input, InitFailure(opened));
+    result = kNotABook;
+  } else {
+    const int unpacked = service->MobiToHtml(service->data, files.html.c_str());
+    if (unpacked == MOBI_ERR_ENCODING) {
+      std::fputs("Warning: the book declares a text encoding other than Windows-1252 or UTF-8\n",
+                 stderr);
+    } else if (unpacked != MOBI_OK) {
+      PrintError("%s could not be unpacked: %s", input, UnpackFailure(unpacked));
+      result = kNotUnpacked;
+    }
+  }
+  service->ClearUp(service->data);
+  FreeMobiService(service);
+  return result;
+}
+
+// Every temporary file goes, whatever stage the run reached; unlink leaves a
+// folder that stood at a file's name where it was.
+void RemoveTemporaries(const WorkFiles &files) {
+  unlink(files.book.c_str());
+  unlink(files.pdf.c_str());
+  ClearFolder(files.images, 1);
+  rmdir(files.images.c_str());
+  unlink(files.html.c_str());
+  unlink(files.cookieJar.c_str());
+}
+
+int CopyBookIn(const WorkFiles &files, const char *input) {
+  switch (CopyBinaryFile(input, files.book.c_str())) {
+  case 0:
+    return kConverted;
+  case 2:
+    PrintError("the input book %s cannot be read", input);
+    return kInputMissing;
+  default:
+    PrintError("cannot write %s in the working folder", files.book.c_str());
+    return kWorkFolderMissing;
+  }
+}
+
+int CopyPdfOut(const WorkFiles &files, const char *output) {
+  const int copied = CopyBinaryFile(files.pdf.c_str(), output);
+  if (copied == 0)
+    return kConverted;
+  if (copied == 4)
+    unlink(output); // a partial PDF is worse than none
+  PrintError("cannot write the PDF to %s", output);
+  return kOutputFolderMissing;
+}
+
+int RunPipeline(const WorkFiles &files, const char *input, const char *output) {
+  if (int result = CopyBookIn(files, input))
+    return result;
+  if (int result = Unpack(files, input))
+    return result;
+  unlink(files.book.c_str());
+  ConvertFolderImages(files.images, 1);
+  if (!RenderPdf(files.html, files.pdf, files.folder)) {
+    std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
+    PrintError("the PDF could not be rendered from %s", input);
+    return kRenderingFailed;
+  }
+  // The finishing step (links, outline, metadata) works on files.pdf here.
+  return CopyPdfOut(files, output);
+}
+
+} // namespace
+
+int ConvertBook(const char *input, const char *output, const char *workFolder) {
+  if (!Exists(input)) {
+    PrintError("the input book %s does not exist", input);
+    return kInputMissing;
+  }
+  const std::string outputFolder = OutputFolder(output);
+  if (outputFolder.empty() || !Exists(outputFolder)) {
+    PrintError("the output folder of %s does not exist (name it, e.g. ./%s)", output, output);
+    return kOutputFolderMissing;
+  }
+  if (!IsFolder(workFolder)) {
+    PrintError("the working folder %s does not exist", workFolder);
+    return kWorkFolderMissing;
+  }
+  const WorkFiles files(WithFinalSlash(workFolder));
+  if (const auto taken = files.FirstTaken()) {
+    PrintError("%s already exists; the working folder must not hold bookconv's temporary files",
+               taken->c_str());
+    return kWorkFolderMissing;
+  }
+  const int result = RunPipeline(files, input, output);
+  RemoveTemporaries(files);
+  return result;
+}
+
+int CopyBinaryFile(const char *source, const char *destination) {
+  std::FILE *from = std::fopen(source, "rb");
+  if (from == nullptr)
+    return 2;
+  std::FILE *to = std::fopen(destination, "wb");
+  if (to == nullptr) {
+    std::fclose(from);
+    return 3;
+  }
+  int result = 0;
+  char buffer[256];
+  for (;;) {
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer, from);
+    if (got == 0)
+      break;
+    if (std::fwrite(buffer, 1, got, to) < got) {
+      std::perror("Fatal write error.\n");
+      result = 4;
+      break;
+    }
+  }
+  if (result == 0 && std::ferror(from))
+    result = 2;
+  // Data still buffered is written on closing; a failure there is a short write too.
+  if (std::fclose(to) != 0 && result == 0) {
+    std::perror("Fatal write error.\n");
+    result = 4;
+  }
+  std::fclose(from);
+  return result;
+}

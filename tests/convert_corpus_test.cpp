@@ -1,0 +1,180 @@
+// Every real book through the whole program: good books become PDFs holding
+// their words and pictures; odd and damaged ones end with a documented code.
+// Each book is its own test case, so ctest spreads them over the cores.
+#include "convert_book.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "mobi_writer.h"
+#include "pdf_tools.h"
+#include "tarn_mobi.h"
+#include "test_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testbook::ScratchFolder;
+
+// What the corpus README expects of the books that are not plain good books.
+int ExpectedCode(const std::string &name) {
+  if (name == "odd-libmobi-textread-palmdoc.mobi")
+    return kNotABook;
+  if (name == "odd-libmobi-drm-v2.mobi")
+    return kNotUnpacked;
+  return kConverted;
+}
+
+bool AnyDocumentedCode(const std::string &name) {
+  return name.starts_with("bad-") || name == "odd-calibre8-first-men-kf8only.azw3";
+}
+
+// The book's HTML as the library writes it, and its image folder.
+struct Unpacked {
+  ScratchFolder folder;
+  std::string html;
+  fs::path images = folder.Path() / "book_files";
+};
+
+void Unpack(const fs::path &book, Unpacked &unpacked) {
+  MobiService *service = CreateMobiService();
+  ASSERT_NE(service, nullptr);
+  const std::string htmlPath = unpacked.folder.File("book.htm");
+  ASSERT_EQ(service->Init(service->data, book.c_str()), MOBI_OK);
+  ASSERT_EQ(service->MobiToHtml(service->data, htmlPath.c_str()), MOBI_OK);
+  service->ClearUp(service->data);
+  FreeMobiService(service);
+  const testbook::Bytes bytes = testbook::ReadFile(htmlPath);
+  unpacked.html.assign(bytes.begin(), bytes.end());
+}
+
+// The text a reader sees: the body without markup, scripts or styles.
+std::string VisibleText(const std::string &html) {
+  static const std::regex hidden("<head[^]*?</head>|<script[^]*?</script>|<style[^]*?</style>",
+                                 std::regex::icase);
+  static const std::regex tag("<[^>]*>|&[#a-zA-Z0-9]+;");
+  return std::regex_replace(std::regex_replace(html, hidden, " "), tag, " ");
+}
+
+// Up to `count` words spread over the text: runs of letters (any byte of
+// 0x80 or above counts as one), at most 12 bytes of each, cut at a character.
+std::vector<std::string> SampleWords(const std::string &text, std::size_t count) {
+  std::vector<std::string> words;
+  std::string word;
+  auto keep = [&] {
+    if (word.size() >= 4) {
+      std::size_t cut = std::min<std::size_t>(word.size(), 12);
+      while (cut < word.size() && (static_cast<unsigned char>(word[cut]) & 0xC0) == 0x80)
+        --cut;
+      words.push_back(word.substr(0, cut));
+    }
+    word.clear();
+  };
+  for (char byte : text) {
+    if (std::isalpha(static_cast<unsigned char>(byte)) || static_cast<unsigned char>(byte) >= 0x80)
+      word += byte;
+    else
+      keep();
+  }
+  keep();
+  std::vector<std::string> sample;
+  for (std::size_t i = 0; i < count && !words.empty(); ++i)
+    sample.push_back(words[i * words.size() / count]);
+  return sample;
+}
+
+std::string WithoutSpaces(const std::string &text) {
+  std::string squeezed;
+  for (char byte : text)
+    if (!std::isspace(static_cast<unsigned char>(byte)))
+      squeezed += byte;
+  return squeezed;
+}
+
+// Distinct pictures of the image folder that the HTML shows.
+std::size_t PicturesShown(const Unpacked &unpacked) {
+  static const std::regex source("<img[^>]*?src=\"book_files/([^\"]+)\"", std::regex::icase);
+  std::set<std::string> names;
+  for (std::sregex_iterator at(unpacked.html.begin(), unpacked.html.end(), source), end;
+       at != end; ++at)
+    if (fs::exists(unpacked.images / (*at)[1].str()))
+      names.insert((*at)[1].str());
+  return names.size();
+}
+
+std::map<std::string, testbook::Bytes> Snapshot(const fs::path &folder) {
+  std::map<std::string, testbook::Bytes> entries;
+  for (const auto &entry : fs::recursive_directory_iterator(folder))
+    entries[entry.path().string()] =
+        entry.is_directory() ? testbook::Bytes{} : testbook::ReadFile(entry.path().string());
+  return entries;
+}
+
+class CorpusBook : public testing::TestWithParam<fs::path> {};
+
+TEST_P(CorpusBook, ConvertsOrEndsWithItsDocumentedCode) {
+  const fs::path book = GetParam();
+  const std::string name = book.filename().string();
+  ScratchFolder scratch;
+  const std::string work = scratch.File("work");
+  const std::string output = scratch.File("book.pdf");
+  fs::create_directory(work);
+  testbook::WriteFile(work + "/mine.txt", testbook::ToBytes("kept"));
+  const auto before = Snapshot(work);
+
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int result = ConvertBook(book.c_str(), output.c_str(), (work + "/").c_str());
+  const std::string err = testing::internal::GetCapturedStderr();
+  testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(Snapshot(work), before) << name;
+  if (AnyDocumentedCode(name)) {
+    const std::set<int> documented{kConverted, kNotABook, kNotUnpacked, kRenderingFailed};
+    EXPECT_TRUE(documented.count(result)) << name << " ended with " << result << "\n" << err;
+    return;
+  }
+  ASSERT_EQ(result, ExpectedCode(name)) << err;
+  if (result != kConverted) {
+    EXPECT_FALSE(fs::exists(output));
+    return;
+  }
+
+  Unpacked unpacked;
+  ASSERT_NO_FATAL_FAILURE(Unpack(book, unpacked));
+  const std::string pdfText = WithoutSpaces(testbook::PdfText(output));
+  const auto words = SampleWords(VisibleText(unpacked.html), 60);
+  std::vector<std::string> missing;
+  for (const std::string &word : words)
+    if (pdfText.find(word) == std::string::npos)
+      missing.push_back(word);
+  // The CJK font maps a few ideographs to look-alike radicals in the PDF's
+  // text, so a few words may read differently there.
+  EXPECT_LE(missing.size() * 5, words.size())
+      << missing.size() << " of " << words.size() << " words missing, e.g. " << missing.front();
+  if (words.empty()) { // a picture book
+    EXPECT_GT(PicturesShown(unpacked), 0u);
+  }
+  EXPECT_GE(testbook::PdfPictureCount(output), PicturesShown(unpacked));
+}
+
+std::string TestName(const testing::TestParamInfo<fs::path> &info) {
+  std::string name = info.param.stem().string();
+  std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Books, CorpusBook, testing::ValuesIn(testbook::CorpusBooks()),
+                         TestName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusBook);
+
+TEST(CorpusBooks, ArePresent) { SKIP_WITHOUT_CORPUS(); }
+
+} // namespace
