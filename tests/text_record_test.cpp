@@ -4,6 +4,7 @@
 
 #include "book_fixture.h"
 #include "tarn_mobi.h"
+#include "text_encoder.h"
 
 namespace {
 
@@ -95,6 +96,59 @@ TEST_F(TextRecordTest, RecordLengthsAndTheFinalNulByte) {
   const std::string out = Convert(
       {Bytes{}, ToBytes(std::string("A\0\0", 3)), ToBytes(std::string("BC<a filepos=2>\0", 16))});
   EXPECT_EQ(out, "A" + Anchor("2") + "BC" + Link("2"));
+}
+
+// Sample text with a link every 300 bytes, each pointing at another link tag.
+std::string LinkedSample() {
+  const std::string sample = testbook::SampleText(30000);
+  const std::string placeholder = "<a filepos=0000000000>link</a>";
+  std::string text;
+  std::vector<std::size_t> tags;
+  for (std::size_t at = 0; at < sample.size(); at += 300) {
+    text += sample.substr(at, 300);
+    tags.push_back(text.size());
+    text += placeholder;
+  }
+  for (std::size_t k = 0; k < tags.size(); ++k) {
+    const std::string number = std::to_string(tags[k * 7 % tags.size()]);
+    text.replace(tags[k] + 11 + 10 - number.size(), number.size(), number);
+  }
+  return text;
+}
+
+// The same text, stored, PalmDOC and HUFF/CDIC, with and without trailing
+// entries, in records of 512 bytes that cut links and characters: one HTML file.
+TEST_F(TextRecordTest, EveryCompressionGivesTheSameHtml) {
+  const std::string text = LinkedSample();
+  std::size_t tags = 0, cutTags = 0;
+  for (std::size_t at = text.find("<a filepos="); at != std::string::npos;
+       at = text.find("<a filepos=", at + 1), ++tags)
+    cutTags += at / 512 != (at + 29) / 512;
+  ASSERT_GT(cutTags, 0u);
+  std::string expected;
+  for (const std::uint16_t compression : {PdbRecord0::kNoCompression, PdbRecord0::kPalmDoc,
+                                          PdbRecord0::kHuffCdic}) {
+    for (const std::uint16_t flags : {0x0, 0x3, 0x13}) {
+      SCOPED_TRACE(testing::Message() << "compression " << compression << ", flags " << flags);
+      Open(testbook::TextBook(text, compression, flags, 512));
+      ASSERT_EQ(book.ProcessZeroRecord(), MOBI_OK);
+      ASSERT_EQ(book.ProcessTextRecord(HtmlPath().c_str()), MOBI_OK);
+      const std::string html = Contents(HtmlPath());
+      if (expected.empty())
+        expected = html;
+      EXPECT_EQ(html, expected);
+    }
+  }
+  EXPECT_TRUE(testbook::IsWellFormedUtf8(expected));
+  const std::string linkPrefix = "<a href=\"#filepos";
+  std::size_t links = 0;
+  for (std::size_t at = expected.find(linkPrefix); at != std::string::npos;
+       at = expected.find(linkPrefix, at + 1), ++links) {
+    const std::size_t digits = at + linkPrefix.size();
+    const std::string number = expected.substr(digits, expected.find('"', digits) - digits);
+    EXPECT_NE(expected.find(Anchor(number) + linkPrefix), std::string::npos) << number;
+  }
+  EXPECT_EQ(links, tags);
 }
 
 TEST_F(TextRecordTest, ARecordIsCutAtTheTextRecordSize) {
