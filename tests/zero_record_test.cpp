@@ -211,6 +211,31 @@ TEST_F(ZeroRecordTest, TextRoundTripsThroughBooksOfEveryCompression) {
 
 namespace {
 
+// The whole unpacking, from book file to HTML file: for a text without links
+// or images the file is the declaration followed by the text, byte for byte.
+TEST(ZeroRecordUnpack, TextRoundTripsThroughTheHtmlFile) {
+  const std::string text = testbook::SampleText(20000, 6);
+  testbook::ScratchFolder scratch;
+  for (std::uint16_t compression :
+       {PdbRecord0::kNoCompression, PdbRecord0::kPalmDoc, PdbRecord0::kHuffCdic}) {
+    for (std::uint16_t flags : {0x0000, 0x0003}) {
+      SCOPED_TRACE(testing::Message() << "compression " << compression << " flags " << flags);
+      testbook::WriteFile(scratch.File("book.mobi"),
+                          testbook::BuildBook(testbook::TextBook(text, compression, flags)));
+      MobiOperator book;
+      ASSERT_EQ(book.Init(scratch.File("book.mobi").c_str()), MOBI_OK);
+      ASSERT_EQ(book.UnpackBook(scratch.File("book.htm").c_str()), MOBI_OK);
+      const Bytes html = testbook::ReadFile(scratch.File("book.htm"));
+      EXPECT_TRUE(std::string(html.begin(), html.end()) ==
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + text);
+    }
+  }
+}
+
+} // namespace
+
+namespace {
+
 // Damaged and odd books as well as good ones: record 0 gives a documented
 // result, and every text record then decodes without reading outside its
 // buffers (the sanitizer build checks that) and within its space.

@@ -115,6 +115,10 @@ std::string SampleText(std::size_t size, std::uint32_t seed) {
     text += "</p>\n";
   }
   text.resize(size);
+  while (!text.empty() && (text.back() & 0xC0) == 0x80)
+    text.pop_back(); // no character cut in half: the text stays UTF-8
+  if (!text.empty() && (text.back() & 0x80))
+    text.pop_back();
   return text + "</body></html>";
 }
 

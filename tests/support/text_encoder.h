@@ -31,8 +31,8 @@ Bytes SeamOverlap(const std::string &next);
 BookSpec TextBook(const std::string &text, std::uint16_t compression, std::uint16_t extraDataFlags,
                   std::uint16_t recordSize = 4096);
 
-// Reproducible book-like markup of about `size` bytes: paragraphs of words
-// from a small vocabulary, some with accented letters.
+// Reproducible book-like UTF-8 markup of about `size` bytes: paragraphs of
+// words from a small vocabulary, some with accented letters.
 std::string SampleText(std::size_t size, std::uint32_t seed = 1);
 
 } // namespace testbook
