@@ -171,8 +171,15 @@ std::string TestName(const testing::TestParamInfo<fs::path> &info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Books, CorpusBook, testing::ValuesIn(testbook::CorpusBooks()),
-                         TestName);
+std::vector<fs::path> LargestFirst() {
+  std::vector<fs::path> books = testbook::CorpusBooks();
+  std::stable_sort(books.begin(), books.end(), [](const fs::path &a, const fs::path &b) {
+    return fs::file_size(a) > fs::file_size(b);
+  });
+  return books;
+}
+
+INSTANTIATE_TEST_SUITE_P(Books, CorpusBook, testing::ValuesIn(LargestFirst()), TestName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusBook);
 
 TEST(CorpusBooks, ArePresent) { SKIP_WITHOUT_CORPUS(); }
