@@ -124,6 +124,9 @@ public:
   std::string_view Text(const Tag &tag) const {
     return html_.substr(tag.begin, tag.end - tag.begin);
   }
+  std::string_view Gap(std::size_t from, std::size_t to) const {
+    return html_.substr(from, to - from);
+  }
   std::string_view Between(std::size_t first, std::size_t last) const {
     return html_.substr(tags_[first].end, tags_[last].begin - tags_[first].end);
   }
@@ -299,6 +302,35 @@ std::vector<Heading> CollectHeadings(const TaggedHtml &html) {
   return headings;
 }
 
+bool IsBlank(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// Tags that may stand between a place and the text that begins there: other
+// anchors, line and page breaks, the ends of elements and the starts of blocks.
+bool StandsBeforeText(const TaggedHtml &html, std::size_t index) {
+  const std::string &name = html.Tags()[index].name;
+  if (name.starts_with('/'))
+    return !IsOneOf(name, {"/body", "/html", "/table", "/tr", "/tbody"});
+  return IsOneOf(name, {"p", "div", "h1", "h2", "h3", "h4", "h5", "h6", "blockquote", "li",
+                        "center", "dd", "dt", "br", "mbp:pagebreak"}) ||
+         html.AnchorNumber(index).has_value();
+}
+
+// Where the text after tag `index` begins. A marker there moves with its text
+// when the renderer pushes a heading or paragraph over to the next page; one
+// put before the block would stay behind at the foot of the page.
+std::size_t TextStart(const TaggedHtml &html, std::size_t index) {
+  const auto &tags = html.Tags();
+  std::size_t at = tags[index].end;
+  for (std::size_t next = index + 1; next < tags.size(); ++next) {
+    if (!IsBlank(html.Gap(at, tags[next].begin)) || !StandsBeforeText(html, next))
+      break;
+    at = tags[next].end;
+  }
+  return at;
+}
+
 std::string EscapeAttribute(std::string_view text) {
   std::string escaped;
   for (char c : text) {
@@ -413,12 +445,12 @@ FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
   const auto &tags = tagged.Tags();
   for (std::size_t i = 0; i < tags.size(); ++i)
     if (const auto number = tagged.AnchorNumber(i))
-      insertions.push_back({tags[i].end, Marker(AnchorMarkKey(*number))});
+      insertions.push_back({TextStart(tagged, i), Marker(AnchorMarkKey(*number))});
 
   plan.outline = TocOutline(tagged);
   if (plan.outline.empty())
     for (Heading &heading : CollectHeadings(tagged)) {
-      insertions.push_back({tags[heading.tag].begin, Marker(heading.entry.markKey)});
+      insertions.push_back({tags[heading.tag].end, Marker(heading.entry.markKey)});
       plan.outline.push_back(std::move(heading.entry));
     }
 

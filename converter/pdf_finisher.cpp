@@ -109,39 +109,29 @@ void SetAnnotations(QPDFPageObjectHelper &page, const std::vector<Handle> &annot
     page.getObjectHandle().replaceKey("/Annots", Handle::newArray(annotations));
 }
 
-// Where a marker stands: the top of its rectangle. A marker that sits on the
-// bottom edge of the printed area belongs to text that starts on the next page.
-Place PlaceOfMarker(Handle annotation, const std::vector<QPDFPageObjectHelper> &pages,
-                    std::size_t pageIndex, double bottomMargin) {
+// Where a marker stands: its page and the top of its rectangle.
+Place PlaceOfMarker(Handle annotation, QPDFPageObjectHelper &page) {
   const Handle::Rectangle rect = annotation.getKey("/Rect").getArrayAsRectangle();
-  const double top = std::max(rect.lly, rect.ury);
-  const double bottom = std::min(rect.lly, rect.ury);
-  QPDFPageObjectHelper page = pages[pageIndex];
-  if (bottom <= bottomMargin + 0.5 && pageIndex + 1 < pages.size()) {
-    QPDFPageObjectHelper next = pages[pageIndex + 1];
-    return {next.getObjectHandle(), next.getMediaBox().getArrayAsRectangle().ury};
-  }
-  return {page.getObjectHandle(), top};
+  return {page.getObjectHandle(), std::max(rect.lly, rect.ury)};
 }
 
 // Reads every marker's place and takes the markers off their pages.
-Places TakeMarkers(std::vector<QPDFPageObjectHelper> &pages, double bottomMargin) {
+Places TakeMarkers(std::vector<QPDFPageObjectHelper> &pages) {
   Places places;
-  for (std::size_t i = 0; i < pages.size(); ++i) {
+  for (QPDFPageObjectHelper &page : pages) {
     std::vector<Handle> kept;
     bool changed = false;
-    for (Handle annotation : AnnotationsOf(pages[i])) {
+    for (Handle annotation : AnnotationsOf(page)) {
       const auto uri = UriOf(annotation);
       if (uri && uri->starts_with(kMarkScheme)) {
-        places.try_emplace(uri->substr(kMarkScheme.size()),
-                           PlaceOfMarker(annotation, pages, i, bottomMargin));
+        places.try_emplace(uri->substr(kMarkScheme.size()), PlaceOfMarker(annotation, page));
         changed = true;
       } else {
         kept.push_back(annotation);
       }
     }
     if (changed)
-      SetAnnotations(pages[i], kept);
+      SetAnnotations(page, kept);
   }
   return places;
 }
@@ -332,7 +322,7 @@ void FinishPdf(const std::string &pdfPath, const std::string &workFolder, const 
   pdf.setSuppressWarnings(true);
   pdf.processFile(pdfPath.c_str());
   std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
-  const Places places = TakeMarkers(pages, kPageMarginPoints);
+  const Places places = TakeMarkers(pages);
   ResolveLinks(pages, places, traces);
   AddOutline(pdf, plan, places);
   SetDocumentInfo(pdf, details);

@@ -17,10 +17,6 @@ struct BookDetails {
   std::string author;
 };
 
-// The renderer's bottom page margin in points (10 mm): a marker on that edge
-// stands for text that starts on the next page.
-inline constexpr double kPageMarginPoints = 10 * 72 / 25.4;
-
 // Rewrites the PDF at `pdfPath`, rendered from HTML prepared with `plan`:
 // - each marker annotation becomes a destination and is removed;
 // - each link to an anchor "fileposN" jumps to its marker's place; a link

@@ -1,0 +1,5 @@
+#include "html_preparer.h"
+
+#include <gtest/gtest.h>
+
+TEST(Placeholder, X) {}

@@ -1,0 +1,408 @@
+// The finishing step over PDFs the real renderer makes: HTML in the library's
+// output form is prepared, rendered with wkhtmltopdf the way the converter
+// runs it, finished, and then read back with qpdf.
+#include "pdf_finisher.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include "test_files.h"
+
+extern char **environ;
+
+namespace {
+
+using finishing::BookDetails;
+using finishing::FinishPlan;
+using Handle = QPDFObjectHandle;
+
+// Runs `argv` with standard output and error sent to `log`; its exit status.
+int Run(const std::vector<std::string> &argv, const std::string &log) {
+  std::vector<char *> args;
+  for (const std::string &arg : argv)
+    args.push_back(const_cast<char *>(arg.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0)
+    return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool HaveProgram(const std::string &name) {
+  return Run({"sh", "-c", "command -v " + name}, "/dev/null") == 0;
+}
+
+#define SKIP_WITHOUT(program)                                                                      \
+  do {                                                                                             \
+    if (!HaveProgram(program))                                                                     \
+      GTEST_SKIP() << program " is not installed";                                                 \
+  } while (0)
+
+std::string ReadText(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteText(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// The working folder of one conversion, with the converter's file names.
+struct WorkFolder {
+  testbook::ScratchFolder scratch;
+  std::string folder = scratch.Path().string() + "/";
+  std::string html = folder + "tmpData.htm";
+  std::string pdf = folder + "tmpData.pdf";
+
+  // Renders the HTML file with the converter's options.
+  void Render() {
+    ASSERT_EQ(Run({"wkhtmltopdf", "--encoding", "utf-8", "-T", "10mm", "-B", "10mm", "-L", "10mm",
+                   "-R", "10mm", "--disable-javascript", "--enable-local-file-access", "--allow",
+                   folder, "--cookie-jar", folder + "myjar.jar", html, pdf},
+                  folder + "render.log"),
+              0)
+        << ReadText(folder + "render.log");
+  }
+
+  // Prepares, renders and finishes `book`.
+  FinishPlan Convert(const std::string &book, const BookDetails &details,
+                     const std::string &cover = "") {
+    WriteText(html, book);
+    FinishPlan plan = finishing::PrepareHtmlFile(html, cover);
+    Render();
+    finishing::FinishPdf(pdf, folder, plan, details);
+    return plan;
+  }
+};
+
+// One word the renderer printed: its page (from 0) and its top, measured from
+// the top of the page.
+struct WordPlace {
+  int page = -1;
+  double top = 0;
+};
+
+// Every word of the PDF with its first place, as poppler's pdftotext reads it.
+std::map<std::string, WordPlace> WordPlaces(const WorkFolder &work) {
+  const std::string boxes = work.folder + "words.html";
+  EXPECT_EQ(Run({"pdftotext", "-bbox", work.pdf, boxes}, "/dev/null"), 0);
+  const std::string text = ReadText(boxes);
+  std::map<std::string, WordPlace> places;
+  const std::regex item(R"re(<page |<word xMin="[^"]*" yMin="([^"]*)"[^>]*>([^<]*)</word>)re");
+  int page = -1;
+  for (auto match = std::sregex_iterator(text.begin(), text.end(), item);
+       match != std::sregex_iterator(); ++match) {
+    if ((*match)[0].str().starts_with("<page")) {
+      ++page;
+      continue;
+    }
+    places.try_emplace((*match)[2].str(), WordPlace{page, std::stod((*match)[1].str())});
+  }
+  return places;
+}
+
+// What the finished PDF holds, read with qpdf.
+struct PdfLink {
+  int page = -1;     // the page that holds the link
+  int destPage = -1; // for a jump: its page
+  double destTop = 0; // and its height, from the top of the page
+  std::string uri;   // for an address
+};
+
+struct OutlineItem {
+  std::string title;
+  int level = 0;
+  int destPage = -1;
+  double destTop = 0;
+};
+
+struct FinishedPdf {
+  std::vector<PdfLink> links;
+  std::vector<OutlineItem> outline;
+  std::string title, author;
+  std::vector<std::string> strings; // every string of every object
+  int pages = 0;
+  int imagesOnFirstPage = 0;
+};
+
+class PdfReader {
+public:
+  explicit PdfReader(const std::string &path) {
+    pdf_.processFile(path.c_str());
+    for (auto &page : QPDFPageDocumentHelper(pdf_).getAllPages())
+      pages_.push_back(page.getObjectHandle());
+  }
+
+  FinishedPdf Read() {
+    FinishedPdf result;
+    result.pages = static_cast<int>(pages_.size());
+    for (int i = 0; i < result.pages; ++i) {
+      Handle annots = pages_[i].getKey("/Annots");
+      if (annots.isArray())
+        for (Handle annotation : annots.getArrayAsVector())
+          result.links.push_back(ReadLink(i, annotation));
+    }
+    Handle outlines = pdf_.getRoot().getKey("/Outlines");
+    if (outlines.isDictionary())
+      ReadOutline(outlines.getKey("/First"), 0, result.outline);
+    Handle info = pdf_.getTrailer().getKey("/Info");
+    if (info.isDictionary()) {
+      result.title = info.getKey("/Title").isString() ? info.getKey("/Title").getUTF8Value() : "";
+      result.author = info.getKey("/Author").isString() ? info.getKey("/Author").getUTF8Value() : "";
+    }
+    CollectStrings(pdf_.getTrailer(), result.strings);
+    for (Handle object : pdf_.getAllObjects())
+      CollectStrings(object, result.strings);
+    Handle xobjects = pages_.front().getKey("/Resources").getKey("/XObject");
+    if (xobjects.isDictionary())
+      for (const std::string &key : xobjects.getKeys())
+        result.imagesOnFirstPage += xobjects.getKey(key).getDict().getKey("/Subtype").isNameAndEquals(
+            "/Image");
+    return result;
+  }
+
+private:
+  int PageIndex(Handle page) {
+    for (std::size_t i = 0; i < pages_.size(); ++i)
+      if (pages_[i].getObjGen() == page.getObjGen())
+        return static_cast<int>(i);
+    return -1;
+  }
+
+  void ReadDest(Handle dest, int &page, double &top) {
+    if (!dest.isArray() || dest.getArrayNItems() < 4)
+      return;
+    page = PageIndex(dest.getArrayItem(0));
+    const double height = pages_[std::max(page, 0)].getKey("/MediaBox").getArrayAsRectangle().ury;
+    top = height - dest.getArrayItem(3).getNumericValue();
+  }
+
+  PdfLink ReadLink(int page, Handle annotation) {
+    PdfLink link;
+    link.page = page;
+    ReadDest(annotation.getKey("/Dest"), link.destPage, link.destTop);
+    Handle action = annotation.getKey("/A");
+    if (action.isDictionary() && action.getKey("/URI").isString())
+      link.uri = action.getKey("/URI").getStringValue();
+    return link;
+  }
+
+  void ReadOutline(Handle item, int level, std::vector<OutlineItem> &items) {
+    for (; item.isDictionary(); item = item.getKey("/Next")) {
+      OutlineItem entry;
+      entry.title = item.getKey("/Title").getUTF8Value();
+      entry.level = level;
+      ReadDest(item.getKey("/Dest"), entry.destPage, entry.destTop);
+      items.push_back(entry);
+      ReadOutline(item.getKey("/First"), level + 1, items);
+    }
+  }
+
+  static void CollectStrings(Handle object, std::vector<std::string> &strings) {
+    if (object.isString()) {
+      strings.push_back(object.getStringValue());
+    } else if (object.isArray()) {
+      for (Handle item : object.getArrayAsVector())
+        if (!item.isIndirect())
+          CollectStrings(item, strings);
+    } else if (object.isDictionary() || object.isStream()) {
+      Handle dictionary = object.isStream() ? object.getDict() : object;
+      for (const std::string &key : dictionary.getKeys())
+        if (!dictionary.getKey(key).isIndirect())
+          CollectStrings(dictionary.getKey(key), strings);
+    }
+  }
+
+  QPDF pdf_;
+  std::vector<Handle> pages_;
+};
+
+FinishedPdf ReadPdf(const std::string &path) { return PdfReader(path).Read(); }
+
+std::vector<PdfLink> Jumps(const FinishedPdf &pdf) {
+  std::vector<PdfLink> jumps;
+  for (const PdfLink &link : pdf.links)
+    if (link.destPage >= 0)
+      jumps.push_back(link);
+  return jumps;
+}
+
+// A jump lands on the target's page, at most a line above the target's top
+// and never below it.
+void ExpectLandsOn(int destPage, double destTop, const WordPlace &target, const std::string &what) {
+  EXPECT_EQ(destPage, target.page) << what;
+  if (destPage == target.page) {
+    EXPECT_LE(destTop, target.top + 1) << what;
+    EXPECT_GE(destTop, target.top - 40) << what;
+  }
+}
+
+void ExpectNoFolderTrace(const FinishedPdf &pdf, const WorkFolder &work) {
+  const std::string folder = work.scratch.Path().string();
+  for (const std::string &text : pdf.strings) {
+    EXPECT_EQ(text.find(folder), std::string::npos) << text;
+    EXPECT_EQ(text.find("file:"), std::string::npos) << text;
+  }
+  EXPECT_EQ(ReadText(work.pdf).find(folder), std::string::npos);
+}
+
+// A book in the library's output form: a guide naming the contents page, the
+// contents page with nested lines, and chapters long enough to run over
+// several pages, which cross-refer forwards and backwards. Each place a link
+// aims at starts with a word of its own ("HeadingN", "TargetN"), so the test
+// can find it in the rendered text.
+struct GeneratedBook {
+  std::string html;
+  std::vector<std::string> linkTargets; // the target word of each link, in document order
+  struct Chapter {
+    std::string title;
+    int level = 0;
+    std::string word; // the first word of its heading
+  };
+  std::vector<Chapter> chapters;
+};
+
+std::string Paragraphs(int count, int seed) {
+  std::string text;
+  for (int i = 0; i < count; ++i)
+    text += "<p>Plain words fill this paragraph number " + std::to_string(seed * 100 + i) + " " +
+            std::string(static_cast<std::size_t>(20 + (seed * 7 + i * 13) % 60), 'x') +
+            " and then some more plain words to make a line or two of text.</p>";
+  return text;
+}
+
+std::string Anchor(int position) {
+  return "<a id=\"filepos" + std::to_string(position) + "\" />";
+}
+
+std::string Link(int position, const std::string &text) {
+  return "<a href=\"#filepos" + std::to_string(position) + "\">" + text + "</a>";
+}
+
+GeneratedBook MakeBook(int chapterCount = 6) {
+  GeneratedBook book;
+  std::string toc = Anchor(40) + "<h1>Contents</h1>";
+  std::string body;
+  std::string forwards = "<p>See";
+  std::string backwards = "<p>Back to";
+  for (int c = 1; c <= chapterCount; ++c) {
+    const std::string n = std::to_string(c);
+    const int chapterPos = 1000 * c;
+    const int markPos = chapterPos + 500;
+    // Chapters 1, 4, 7... open a part; the others nest under it.
+    const bool part = c % 3 == 1;
+    const std::string title = (part ? "Part " : "Chapter ") + n + " of the book";
+    book.chapters.push_back({title, part ? 0 : 1, "Heading" + n});
+    const std::string line = "<p>" + Link(chapterPos, title) + "</p>";
+    toc += part ? line : "<blockquote>" + line + "</blockquote>";
+
+    body += Anchor(chapterPos) + "<h2>Heading" + n + " " + title + "</h2>";
+    body += Paragraphs(6 + c % 4, c);
+    // A place in the middle of a paragraph.
+    body += "<p>Just before the mark " + Anchor(markPos) + "Target" + n + " starts here.</p>";
+    body += Paragraphs(5 + c % 3, c + 50);
+    forwards += " " + Link(markPos, "ref" + n);
+    backwards += " " + Link(1000 * (chapterCount + 1 - c) + 500, "back" + n);
+  }
+  forwards += " " + Link(999999, "nowhere") + ".</p>";
+  backwards += ".</p><p>An <a href=\"https://example.org/\">outside</a> link and a "
+               "<a href=\"notes.htm\">local</a> one.</p>";
+  // Cross references forwards from the start of chapter 1, backwards from
+  // the end of the last chapter.
+  body.insert(body.find("</h2>") + 5, forwards);
+  body += backwards;
+
+  for (const auto &chapter : book.chapters)
+    book.linkTargets.push_back(chapter.word);
+  for (int c = 1; c <= chapterCount; ++c)
+    book.linkTargets.push_back("Target" + std::to_string(c));
+  for (int c = chapterCount; c >= 1; --c)
+    book.linkTargets.push_back("Target" + std::to_string(c));
+
+  book.html = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><html><head><guide><reference "
+              "type=\"toc\" title=\"Contents\" filepos=0000000040 /></guide></head><body>" +
+              toc + "<mbp:pagebreak/>" + body + "</body></html>";
+  return book;
+}
+
+class FinishedBook : public ::testing::Test {
+protected:
+  void SetUp() override {
+    SKIP_WITHOUT("wkhtmltopdf");
+    SKIP_WITHOUT("pdftotext");
+  }
+};
+
+TEST_F(FinishedBook, EveryLinkJumpsToThePageWhereItsTargetBegins) {
+  const GeneratedBook book = MakeBook(40);
+  WorkFolder work;
+  work.Convert(book.html, {"Title", "Author"});
+  const FinishedPdf pdf = ReadPdf(work.pdf);
+  const auto words = WordPlaces(work);
+  ASSERT_GT(pdf.pages, 4);
+
+  const std::vector<PdfLink> jumps = Jumps(pdf);
+  ASSERT_EQ(jumps.size(), book.linkTargets.size());
+  bool someTargetOnALaterPage = false;
+  for (std::size_t i = 0; i < jumps.size(); ++i) {
+    const auto target = words.find(book.linkTargets[i]);
+    ASSERT_NE(target, words.end()) << book.linkTargets[i];
+    ExpectLandsOn(jumps[i].destPage, jumps[i].destTop, target->second,
+                  "link " + std::to_string(i) + " to " + book.linkTargets[i]);
+    someTargetOnALaterPage |= jumps[i].destPage > jumps[i].page;
+  }
+  EXPECT_TRUE(someTargetOnALaterPage);
+
+  // What is not a jump is the outside link, and nothing else.
+  std::vector<std::string> addresses;
+  for (const PdfLink &link : pdf.links)
+    if (link.destPage < 0)
+      addresses.push_back(link.uri);
+  EXPECT_EQ(addresses, std::vector<std::string>{"https://example.org/"});
+  ExpectNoFolderTrace(pdf, work);
+}
+
+TEST_F(FinishedBook, OutlineFollowsTheContentsPageAndItsNesting) {
+  const GeneratedBook book = MakeBook(40);
+  WorkFolder work;
+  work.Convert(book.html, {"Title", "Author"});
+  const FinishedPdf pdf = ReadPdf(work.pdf);
+  const auto words = WordPlaces(work);
+
+  ASSERT_EQ(pdf.outline.size(), book.chapters.size());
+  for (std::size_t i = 0; i < book.chapters.size(); ++i) {
+    const auto &chapter = book.chapters[i];
+    EXPECT_EQ(pdf.outline[i].title, chapter.title);
+    EXPECT_EQ(pdf.outline[i].level, chapter.level) << chapter.title;
+    const auto heading = words.find(chapter.word);
+    ASSERT_NE(heading, words.end());
+    ExpectLandsOn(pdf.outline[i].destPage, pdf.outline[i].destTop, heading->second, chapter.title);
+  }
+}
+
+} // namespace
