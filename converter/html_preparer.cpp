@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "book_text.h"
+#include "replace_file.h"
 
 namespace finishing {
 
@@ -141,12 +142,21 @@ public:
     const auto id = AttributeOf(index, "id");
     return id ? NumberAfter(*id, "filepos") : std::nullopt;
   }
-  // N of a link <a href="#fileposN">.
+  // N of a link <a href="#fileposN">, or of a link the library left in the
+  // book's own form, <a filepos=N> with other attributes beside it.
   std::optional<std::string> LinkNumber(std::size_t index) const {
     if (tags_[index].name != "a")
       return std::nullopt;
-    const auto href = AttributeOf(index, "href");
-    return href ? NumberAfter(*href, "#filepos") : std::nullopt;
+    if (const auto href = AttributeOf(index, "href"))
+      return NumberAfter(*href, "#filepos");
+    return UnrewrittenLinkNumber(index);
+  }
+  // N of <a filepos=N> without an href.
+  std::optional<std::string> UnrewrittenLinkNumber(std::size_t index) const {
+    if (tags_[index].name != "a" || AttributeOf(index, "href"))
+      return std::nullopt;
+    const auto filepos = AttributeOf(index, "filepos");
+    return filepos ? Number(*filepos) : std::nullopt;
   }
 
 private:
@@ -353,9 +363,10 @@ std::string Marker(std::string_view key) {
          "\" style=\"position:absolute;display:inline-block;width:1px;height:1px\"></a>";
 }
 
+// At most the height of a page of text, so the cover never spills over.
 std::string CoverPage(const std::string &coverImage) {
   return "<div style=\"page-break-after:always;text-align:center\"><img src=\"" +
-         EscapeAttribute(coverImage) + "\" alt=\"\" style=\"max-width:100%;max-height:90vh\"/></div>";
+         EscapeAttribute(coverImage) + "\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
 }
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path &path) {
@@ -443,9 +454,14 @@ FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
   FinishPlan plan;
   std::vector<Insertion> insertions;
   const auto &tags = tagged.Tags();
-  for (std::size_t i = 0; i < tags.size(); ++i)
+  for (std::size_t i = 0; i < tags.size(); ++i) {
     if (const auto number = tagged.AnchorNumber(i))
       insertions.push_back({TextStart(tagged, i), Marker(AnchorMarkKey(*number))});
+    // The library rewrites only links whose one attribute is filepos; the
+    // others would render as plain text.
+    if (const auto number = tagged.UnrewrittenLinkNumber(i))
+      insertions.push_back({tags[i].begin + 2, " href=\"#filepos" + *number + "\""});
+  }
 
   plan.outline = TocOutline(tagged);
   if (plan.outline.empty())
@@ -467,22 +483,9 @@ FinishPlan PrepareHtmlFile(const std::string &htmlPath, const std::string &cover
   const std::filesystem::path folder = std::filesystem::path(htmlPath).parent_path();
   FinishPlan plan = PrepareHtmlText(*html, coverImage, folder);
 
-  // Written beside the original and then renamed over it, so a failed write
-  // leaves the book as the library made it.
-  const std::string partPath = htmlPath + ".part";
-  {
-    std::ofstream out(partPath, std::ios::binary | std::ios::trunc);
-    out.write(html->data(), static_cast<std::streamsize>(html->size()));
-    out.close();
-    if (!out) {
-      std::remove(partPath.c_str());
-      throw std::runtime_error("cannot write " + partPath);
-    }
-  }
-  if (std::rename(partPath.c_str(), htmlPath.c_str()) != 0) {
-    std::remove(partPath.c_str());
-    throw std::runtime_error("cannot replace " + htmlPath);
-  }
+  ReplaceFile(htmlPath, [&](std::FILE *file) {
+    std::fwrite(html->data(), 1, html->size(), file);
+  });
   return plan;
 }
 

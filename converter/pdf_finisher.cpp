@@ -16,6 +16,7 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include "book_text.h"
+#include "replace_file.h"
 
 namespace finishing {
 
@@ -293,24 +294,15 @@ void BlankAllTraces(QPDF &pdf, const FolderTraces &traces) {
     BlankTraces(object, traces);
 }
 
-// Writes the finished file beside the rendered one, then renames it over it,
-// so a failed write leaves the rendered PDF in place.
 void WriteOver(QPDF &pdf, const std::string &pdfPath) {
-  const std::string partPath = pdfPath + ".part";
-  try {
-    QPDFWriter writer(pdf, partPath.c_str());
+  ReplaceFile(pdfPath, [&](std::FILE *file) {
+    QPDFWriter writer(pdf);
+    writer.setOutputFile(pdfPath.c_str(), file, false);
     // The page streams stay exactly as the renderer compressed them.
     writer.setCompressStreams(false);
     writer.setDecodeLevel(qpdf_dl_none);
     writer.write();
-  } catch (...) {
-    std::remove(partPath.c_str());
-    throw;
-  }
-  if (std::rename(partPath.c_str(), pdfPath.c_str()) != 0) {
-    std::remove(partPath.c_str());
-    throw std::runtime_error("cannot replace " + pdfPath);
-  }
+  });
 }
 
 } // namespace

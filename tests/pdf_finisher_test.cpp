@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -73,9 +74,12 @@ void WriteText(const std::string &path, const std::string &text) {
 }
 
 // The working folder of one conversion, with the converter's file names.
+// Its name holds a space and a letter beyond ASCII, which a file address
+// writes escaped.
 struct WorkFolder {
+  WorkFolder() { std::filesystem::create_directory(folder); }
   testbook::ScratchFolder scratch;
-  std::string folder = scratch.Path().string() + "/";
+  std::string folder = scratch.Path().string() + "/my w\xc3\xb6rk folder/";
   std::string html = folder + "tmpData.htm";
   std::string pdf = folder + "tmpData.pdf";
 
@@ -264,11 +268,12 @@ void ExpectLandsOn(int destPage, double destTop, const WordPlace &target, const 
 
 void ExpectNoFolderTrace(const FinishedPdf &pdf, const WorkFolder &work) {
   const std::string folder = work.scratch.Path().string();
+  const std::string scratchName = work.scratch.Path().filename().string();
   for (const std::string &text : pdf.strings) {
-    EXPECT_EQ(text.find(folder), std::string::npos) << text;
+    EXPECT_EQ(text.find(scratchName), std::string::npos) << text;
     EXPECT_EQ(text.find("file:"), std::string::npos) << text;
   }
-  EXPECT_EQ(ReadText(work.pdf).find(folder), std::string::npos);
+  EXPECT_EQ(ReadText(work.pdf).find(scratchName), std::string::npos);
 }
 
 // A book in the library's output form: a guide naming the contents page, the
@@ -304,7 +309,9 @@ std::string Link(int position, const std::string &text) {
   return "<a href=\"#filepos" + std::to_string(position) + "\">" + text + "</a>";
 }
 
-GeneratedBook MakeBook(int chapterCount = 6) {
+// Forty chapters put some headings at the foot of a page, where the renderer
+// moves them over to the next one.
+GeneratedBook MakeBook(int chapterCount = 40) {
   GeneratedBook book;
   std::string toc = Anchor(40) + "<h1>Contents</h1>";
   std::string body;
@@ -327,7 +334,11 @@ GeneratedBook MakeBook(int chapterCount = 6) {
     body += "<p>Just before the mark " + Anchor(markPos) + "Target" + n + " starts here.</p>";
     body += Paragraphs(5 + c % 3, c + 50);
     forwards += " " + Link(markPos, "ref" + n);
-    backwards += " " + Link(1000 * (chapterCount + 1 - c) + 500, "back" + n);
+    // Backwards in the form the library leaves as it is: two spaces, leading
+    // zeros, a second attribute.
+    backwards += " <a  filepos=" + std::string(4, '0') +
+                 std::to_string(1000 * (chapterCount + 1 - c) + 500) + " class=\"x\">back" + n +
+                 "</a>";
   }
   forwards += " " + Link(999999, "nowhere") + ".</p>";
   backwards += ".</p><p>An <a href=\"https://example.org/\">outside</a> link and a "
@@ -359,7 +370,7 @@ protected:
 };
 
 TEST_F(FinishedBook, EveryLinkJumpsToThePageWhereItsTargetBegins) {
-  const GeneratedBook book = MakeBook(40);
+  const GeneratedBook book = MakeBook();
   WorkFolder work;
   work.Convert(book.html, {"Title", "Author"});
   const FinishedPdf pdf = ReadPdf(work.pdf);
@@ -388,7 +399,7 @@ TEST_F(FinishedBook, EveryLinkJumpsToThePageWhereItsTargetBegins) {
 }
 
 TEST_F(FinishedBook, OutlineFollowsTheContentsPageAndItsNesting) {
-  const GeneratedBook book = MakeBook(40);
+  const GeneratedBook book = MakeBook();
   WorkFolder work;
   work.Convert(book.html, {"Title", "Author"});
   const FinishedPdf pdf = ReadPdf(work.pdf);
@@ -403,6 +414,91 @@ TEST_F(FinishedBook, OutlineFollowsTheContentsPageAndItsNesting) {
     ASSERT_NE(heading, words.end());
     ExpectLandsOn(pdf.outline[i].destPage, pdf.outline[i].destTop, heading->second, chapter.title);
   }
+}
+
+// A title and an author beyond ASCII, as the library hands them over from a
+// UTF-8 book and from a Windows-1252 one, with padding spaces to trim.
+TEST_F(FinishedBook, DocumentInfoHoldsTheBooksTitleAndAuthor) {
+  struct Case {
+    BookDetails details;
+    std::string title, author;
+  };
+  const Case cases[] = {
+      {{"  Les Mis\xc3\xa9rables \xe2\x80\x94 Tome I ", "Victor Hugo \xe2\x80\x9cV.H.\xe2\x80\x9d"},
+       "Les Mis\xc3\xa9rables \xe2\x80\x94 Tome I",
+       "Victor Hugo \xe2\x80\x9cV.H.\xe2\x80\x9d"},
+      {{"Na\xefve \x93" "Caf\xe9\x94 \x80 5", "Bj\xf6rk Gu\xf0mundsd\xf3ttir"},
+       "Na\xc3\xafve \xe2\x80\x9c" "Caf\xc3\xa9\xe2\x80\x9d \xe2\x82\xac 5",
+       "Bj\xc3\xb6rk Gu\xc3\xb0mundsd\xc3\xb3ttir"},
+  };
+  for (const Case &c : cases) {
+    WorkFolder work;
+    work.Convert(MakeBook(2).html, c.details);
+    const FinishedPdf pdf = ReadPdf(work.pdf);
+    EXPECT_EQ(pdf.title, c.title);
+    EXPECT_EQ(pdf.author, c.author);
+    ExpectNoFolderTrace(pdf, work);
+  }
+}
+
+// A book with no guide: its headings make the outline, nested by level.
+TEST_F(FinishedBook, OutlineFromHeadingsWhenTheBookHasNoContentsPage) {
+  std::string html = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><html><body>";
+  const std::vector<std::pair<int, std::string>> headings = {
+      {1, "Alpha"}, {2, "Bravo"}, {3, "Charlie"}, {2, "Delta"}, {1, "Echo"}, {2, "Foxtrot"}};
+  for (const auto &[level, word] : headings) {
+    const std::string tag = "h" + std::to_string(level);
+    html += "<" + tag + ">" + word + " &amp; co</" + tag + ">" + Paragraphs(12, level);
+  }
+  html += "</body></html>";
+  WorkFolder work;
+  work.Convert(html, {});
+  const FinishedPdf pdf = ReadPdf(work.pdf);
+  const auto words = WordPlaces(work);
+
+  const std::vector<int> levels = {0, 1, 2, 1, 0, 1};
+  ASSERT_EQ(pdf.outline.size(), headings.size());
+  for (std::size_t i = 0; i < headings.size(); ++i) {
+    EXPECT_EQ(pdf.outline[i].title, headings[i].second + " & co");
+    EXPECT_EQ(pdf.outline[i].level, levels[i]);
+    ExpectLandsOn(pdf.outline[i].destPage, pdf.outline[i].destTop, words.at(headings[i].second),
+                  headings[i].second);
+  }
+  // No book title: the renderer's own (empty) one stays; no path in it.
+  ExpectNoFolderTrace(pdf, work);
+}
+
+const unsigned char kCoverPng[] = {
+    0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44,
+    0x52, 0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x08, 0x08, 0x02, 0x00, 0x00, 0x00, 0x4b,
+    0x6d, 0x29, 0xdc, 0x00, 0x00, 0x00, 0x11, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0x38,
+    0xa0, 0xa0, 0x80, 0x15, 0x31, 0x0c, 0x2d, 0x09, 0x00, 0x2a, 0x3f, 0x40, 0x01, 0x78, 0xe6,
+    0xd5, 0x63, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+
+TEST_F(FinishedBook, CoverPageComesFirstWhenTheBookShowsNone) {
+  WorkFolder work;
+  std::filesystem::create_directory(work.folder + "tmpData_files");
+  WriteText(work.folder + "tmpData_files/image_cover.png",
+            std::string(std::begin(kCoverPng), std::end(kCoverPng)));
+  const GeneratedBook book = MakeBook(2);
+  work.Convert(book.html, {}, "tmpData_files/image_cover.png");
+  const FinishedPdf pdf = ReadPdf(work.pdf);
+  EXPECT_EQ(pdf.imagesOnFirstPage, 1);
+  // The book's own first page follows the cover.
+  EXPECT_EQ(WordPlaces(work).at("Contents").page, 1);
+}
+
+TEST(FinishPdf, LeavesAFileItCannotReadAsItWas) {
+  testbook::ScratchFolder scratch;
+  const std::string path = scratch.File("tmpData.pdf");
+  const std::string notAPdf = "this is no PDF at all";
+  WriteText(path, notAPdf);
+  EXPECT_ANY_THROW(finishing::FinishPdf(path, scratch.Path().string() + "/", {}, {"T", "A"}));
+  EXPECT_EQ(ReadText(path), notAPdf);
+  // Nothing else is left in the folder.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 } // namespace

@@ -1,0 +1,52 @@
+#include "replace_file.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+namespace finishing {
+
+namespace {
+
+std::runtime_error SystemError(const std::string &what, const std::string &path) {
+  return std::runtime_error(what + " " + path + ": " + std::strerror(errno));
+}
+
+} // namespace
+
+void ReplaceFile(const std::string &path, const std::function<void(std::FILE *)> &write) {
+  std::string pattern = path + ".XXXXXX";
+  const int descriptor = mkstemp(pattern.data());
+  if (descriptor < 0)
+    throw SystemError("cannot create a file beside", path);
+  const std::string partPath = pattern;
+  std::FILE *file = fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    close(descriptor);
+    unlink(partPath.c_str());
+    throw SystemError("cannot open", partPath);
+  }
+  try {
+    write(file);
+  } catch (...) {
+    std::fclose(file);
+    unlink(partPath.c_str());
+    throw;
+  }
+  const bool written = std::ferror(file) == 0;
+  if (std::fclose(file) != 0 || !written) {
+    unlink(partPath.c_str());
+    throw SystemError("cannot write", partPath);
+  }
+  if (std::rename(partPath.c_str(), path.c_str()) != 0) {
+    const std::runtime_error error = SystemError("cannot replace", path);
+    unlink(partPath.c_str());
+    throw error;
+  }
+}
+
+} // namespace finishing
