@@ -1,6 +1,7 @@
 #include "replace_file.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +25,10 @@ void ReplaceFile(const std::string &path, const std::function<void(std::FILE *)>
   if (descriptor < 0)
     throw SystemError("cannot create a file beside", path);
   const std::string partPath = pattern;
+  // The new file keeps the old one's permissions, not mkstemp's private ones.
+  struct stat old;
+  if (stat(path.c_str(), &old) == 0)
+    fchmod(descriptor, old.st_mode & 07777);
   std::FILE *file = fdopen(descriptor, "wb");
   if (file == nullptr) {
     close(descriptor);
