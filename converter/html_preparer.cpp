@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <set>
 #include <stdexcept>
 
 #include "book_text.h"
-#include "replace_file.h"
+#include "whole_file.h"
 
 namespace finishing {
 
@@ -367,16 +365,6 @@ std::string Marker(std::string_view key) {
 std::string CoverPage(const std::string &coverImage) {
   return "<div style=\"page-break-after:always;text-align:center\"><img src=\"" +
          EscapeAttribute(coverImage) + "\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
-}
-
-std::optional<std::string> ReadWholeFile(const std::filesystem::path &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad())
-    return std::nullopt;
-  return bytes;
 }
 
 // True when a picture of the book is the cover file or a copy of it.

@@ -16,7 +16,7 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include "book_text.h"
-#include "replace_file.h"
+#include "whole_file.h"
 
 namespace finishing {
 
@@ -310,9 +310,14 @@ void WriteOver(QPDF &pdf, const std::string &pdfPath) {
 void FinishPdf(const std::string &pdfPath, const std::string &workFolder, const FinishPlan &plan,
                const BookDetails &details) {
   const FolderTraces traces(workFolder);
+  // Read whole: qpdf seeks for every object it loads, and on a file each seek
+  // is a system call.
+  const std::optional<std::string> rendered = ReadWholeFile(pdfPath);
+  if (!rendered)
+    throw std::runtime_error("cannot read " + pdfPath);
   QPDF pdf;
   pdf.setSuppressWarnings(true);
-  pdf.processFile(pdfPath.c_str());
+  pdf.processMemoryFile(pdfPath.c_str(), rendered->data(), rendered->size());
   std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
   const Places places = TakeMarkers(pages);
   ResolveLinks(pages, places, traces);

@@ -1,4 +1,4 @@
-#include "replace_file.h"
+#include "whole_file.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <vector>
 
@@ -18,6 +20,16 @@ std::runtime_error SystemError(const std::string &what, const std::string &path)
 }
 
 } // namespace
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return std::nullopt;
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad())
+    return std::nullopt;
+  return bytes;
+}
 
 void ReplaceFile(const std::string &path, const std::function<void(std::FILE *)> &write) {
   std::string pattern = path + ".XXXXXX";
