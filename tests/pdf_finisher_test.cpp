@@ -3,6 +3,8 @@
 // runs it, finished, and then read back with qpdf.
 #include "pdf_finisher.h"
 
+#include "finishing_step.h"
+
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <spawn.h>
@@ -499,6 +501,51 @@ TEST(FinishPdf, LeavesAFileItCannotReadAsItWas) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()),
                           std::filesystem::directory_iterator()),
             1);
+}
+
+int CountLines(const std::string &text, const std::string &start) {
+  int count = 0;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);)
+    count += line.starts_with(start);
+  return count;
+}
+
+// Finishing never fails the conversion: a PDF it cannot read stays as it was,
+// with one warning.
+TEST(FinishingStep, FailureLeavesTheRenderedPdfWithOneWarning) {
+  testbook::ScratchFolder scratch;
+  const std::string pdf = scratch.File("tmpData.pdf");
+  WriteText(pdf, "%PDF-1.4 cut short");
+  finishing::FinishingStep step({"T", "A"}, "");
+  step.PrepareHtml(scratch.File("missing.htm"));
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  step.FinishPdf(pdf, scratch.Path().string() + "/");
+  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(out, "Finishing PDF\n");
+  EXPECT_EQ(CountLines(err, "Warning: "), 1) << err;
+  EXPECT_EQ(CountLines(err, ""), 1) << err;
+  EXPECT_EQ(ReadText(pdf), "%PDF-1.4 cut short");
+}
+
+// When only the preparation failed, the PDF still gets its title and loses
+// the links into the working folder; one warning says the links are gone.
+TEST_F(FinishedBook, UnpreparedHtmlStillLosesItsFolderLinks) {
+  WorkFolder work;
+  WriteText(work.html, MakeBook(2).html);
+  finishing::FinishingStep step({"Book", "Writer"}, "");
+  step.PrepareHtml(work.folder + "missing.htm");
+  work.Render();
+  testing::internal::CaptureStderr();
+  step.FinishPdf(work.pdf, work.folder);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(CountLines(err, "Warning: "), 1) << err;
+  const FinishedPdf pdf = ReadPdf(work.pdf);
+  EXPECT_EQ(pdf.title, "Book");
+  EXPECT_TRUE(Jumps(pdf).empty());
+  ExpectNoFolderTrace(pdf, work);
 }
 
 } // namespace
