@@ -7,7 +7,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "book_text.h"
+#include "pdf_text.h"
 #include "whole_file.h"
 
 namespace finishing {

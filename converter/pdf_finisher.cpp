@@ -15,7 +15,7 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
-#include "book_text.h"
+#include "pdf_text.h"
 #include "whole_file.h"
 
 namespace finishing {

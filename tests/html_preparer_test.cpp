@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "book_text.h"
+#include "pdf_text.h"
 #include "test_files.h"
 
 namespace {
@@ -45,7 +45,7 @@ std::vector<int> Depths(const FinishPlan &plan) {
   return depths;
 }
 
-TEST(BookText, Utf8ValidityRejectsWhatDecodersMustNotAccept) {
+TEST(PdfText, Utf8ValidityRejectsWhatDecodersMustNotAccept) {
   using finishing::IsValidUtf8;
   EXPECT_TRUE(IsValidUtf8("plain"));
   EXPECT_TRUE(IsValidUtf8("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x96"));
@@ -57,7 +57,7 @@ TEST(BookText, Utf8ValidityRejectsWhatDecodersMustNotAccept) {
   EXPECT_FALSE(IsValidUtf8("caf\xe9"));          // Windows-1252
 }
 
-TEST(BookText, MetadataFromEitherEncodingBecomesTrimmedUtf8) {
+TEST(PdfText, MetadataFromEitherEncodingBecomesTrimmedUtf8) {
   using finishing::BookTextToUtf8;
   EXPECT_EQ(BookTextToUtf8("Caf\xc3\xa9"), "Caf\xc3\xa9");
   EXPECT_EQ(BookTextToUtf8("Caf\xe9 \x80\x93x\x94"), "Caf\xc3\xa9 \xe2\x82\xac\xe2\x80\x9cx\xe2\x80\x9d");
@@ -67,7 +67,7 @@ TEST(BookText, MetadataFromEitherEncodingBecomesTrimmedUtf8) {
   EXPECT_EQ(BookTextToUtf8(""), "");
 }
 
-TEST(BookText, HtmlFragmentsBecomeVisibleText) {
+TEST(PdfText, HtmlFragmentsBecomeVisibleText) {
   using finishing::HtmlFragmentToText;
   EXPECT_EQ(HtmlFragmentToText("<b>Bo</b>ld &amp; <i>new</i>"), "Bold & new");
   EXPECT_EQ(HtmlFragmentToText("<td>I.</td><td>Mortlake&nbsp;Hall</td>"), "I. Mortlake Hall");

@@ -1,4 +1,4 @@
-#include "book_text.h"
+#include "pdf_text.h"
 
 #include <array>
 #include <cctype>
