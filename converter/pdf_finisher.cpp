@@ -64,17 +64,32 @@ public:
       Add(canonical.string());
   }
 
+  // True when `text` holds one of the traces as a whole path: not as the
+  // tail of a longer name ("/tmp" in "https://example.org/tmp/" is the web
+  // site's, not the working folder).
   bool Holds(std::string_view text) const {
     return std::any_of(traces_.begin(), traces_.end(), [&](const std::string &trace) {
-      return text.find(trace) != std::string_view::npos;
+      for (std::size_t at = text.find(trace); at != std::string_view::npos;
+           at = text.find(trace, at + 1)) {
+        const std::size_t end = at + trace.size();
+        if ((at == 0 || !IsNameChar(text[at - 1])) && (end == text.size() || !IsNameChar(text[end])))
+          return true;
+      }
+      return false;
     });
   }
 
 private:
+  static bool IsNameChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ||
+           c == '%';
+  }
+
   void Add(std::string path) {
     while (path.size() > 1 && path.back() == '/')
       path.pop_back();
-    if (path.empty())
+    // The root alone would match every path.
+    if (path.empty() || path == "/")
       return;
     traces_.push_back(path);
     traces_.push_back(PercentEncoded(path));
