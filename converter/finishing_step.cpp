@@ -9,6 +9,10 @@ namespace {
 
 void Warn(const std::string &what) { std::fprintf(stderr, "Warning: %s\n", what.c_str()); }
 
+void WarnUnfinished(const std::string &why) {
+  Warn("the PDF keeps the renderer's links, without outline or title: " + why);
+}
+
 } // namespace
 
 FinishingStep::FinishingStep(BookDetails details, std::string coverImage)
@@ -21,6 +25,8 @@ void FinishingStep::PrepareHtml(const std::string &htmlPath) {
     // Finishing still runs, to set the title and drop the links that would
     // lead into the working folder; the warning comes after it.
     prepareFailure_ = error.what();
+  } catch (...) {
+    prepareFailure_ = "the HTML could not be prepared";
   }
 }
 
@@ -30,8 +36,10 @@ void FinishingStep::FinishPdf(const std::string &pdfPath, const std::string &wor
   try {
     finishing::FinishPdf(pdfPath, workFolder, plan_, details_);
   } catch (const std::exception &error) {
-    Warn(std::string("the PDF keeps the renderer's links, without outline or title: ") +
-         error.what());
+    WarnUnfinished(error.what());
+    return;
+  } catch (...) {
+    WarnUnfinished("the PDF library failed");
     return;
   }
   if (!prepareFailure_.empty())

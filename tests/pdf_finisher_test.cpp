@@ -6,16 +6,15 @@
 #include "finishing_step.h"
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,9 +23,10 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include "convert_book.h"
+#include "mobi_writer.h"
+#include "pdf_tools.h"
 #include "test_files.h"
-
-extern char **environ;
 
 namespace {
 
@@ -34,28 +34,8 @@ using finishing::BookDetails;
 using finishing::FinishPlan;
 using Handle = QPDFObjectHandle;
 
-// Runs `argv` with standard output and error sent to `log`; its exit status.
-int Run(const std::vector<std::string> &argv, const std::string &log) {
-  std::vector<char *> args;
-  for (const std::string &arg : argv)
-    args.push_back(const_cast<char *>(arg.c_str()));
-  args.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0)
-    return -1;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 bool HaveProgram(const std::string &name) {
-  return Run({"sh", "-c", "command -v " + name}, "/dev/null") == 0;
+  return testbook::RunProgram({"sh", "-c", "command -v " + name}).status == 0;
 }
 
 #define SKIP_WITHOUT(program)                                                                      \
@@ -86,13 +66,12 @@ struct WorkFolder {
   std::string pdf = folder + "tmpData.pdf";
 
   // Renders the HTML file with the converter's options.
-  void Render() {
-    ASSERT_EQ(Run({"wkhtmltopdf", "--encoding", "utf-8", "-T", "10mm", "-B", "10mm", "-L", "10mm",
-                   "-R", "10mm", "--disable-javascript", "--enable-local-file-access", "--allow",
-                   folder, "--cookie-jar", folder + "myjar.jar", html, pdf},
-                  folder + "render.log"),
-              0)
-        << ReadText(folder + "render.log");
+  void Render() const {
+    const testbook::ProgramResult rendered = testbook::RunProgram(
+        {"wkhtmltopdf", "--encoding", "utf-8", "-T", "10mm", "-B", "10mm", "-L", "10mm", "-R",
+         "10mm", "--disable-javascript", "--enable-local-file-access", "--allow", folder,
+         "--cookie-jar", folder + "myjar.jar", html, pdf});
+    ASSERT_EQ(rendered.status, 0) << rendered.err;
   }
 
   // Prepares, renders and finishes `book`.
@@ -114,14 +93,13 @@ struct WordPlace {
 };
 
 // Every word of the PDF with its first place, as poppler's pdftotext reads it.
-std::map<std::string, WordPlace> WordPlaces(const WorkFolder &work) {
-  const std::string boxes = work.folder + "words.html";
-  EXPECT_EQ(Run({"pdftotext", "-bbox", work.pdf, boxes}, "/dev/null"), 0);
-  const std::string text = ReadText(boxes);
+std::map<std::string, WordPlace> WordPlaces(const std::string &pdfPath) {
+  const testbook::ProgramResult boxes = testbook::RunProgram({"pdftotext", "-bbox", pdfPath, "-"});
+  EXPECT_EQ(boxes.status, 0) << boxes.err;
   std::map<std::string, WordPlace> places;
   const std::regex item(R"re(<page |<word xMin="[^"]*" yMin="([^"]*)"[^>]*>([^<]*)</word>)re");
   int page = -1;
-  for (auto match = std::sregex_iterator(text.begin(), text.end(), item);
+  for (auto match = std::sregex_iterator(boxes.out.begin(), boxes.out.end(), item);
        match != std::sregex_iterator(); ++match) {
     if ((*match)[0].str().starts_with("<page")) {
       ++page;
@@ -268,14 +246,18 @@ void ExpectLandsOn(int destPage, double destTop, const WordPlace &target, const 
   }
 }
 
-void ExpectNoFolderTrace(const FinishedPdf &pdf, const WorkFolder &work) {
-  const std::string folder = work.scratch.Path().string();
-  const std::string scratchName = work.scratch.Path().filename().string();
+// No string of the PDF, and no byte of its file, names the folder `name`,
+// and no string is a file address.
+void ExpectNoTrace(const FinishedPdf &pdf, const std::string &pdfPath, const std::string &name) {
   for (const std::string &text : pdf.strings) {
-    EXPECT_EQ(text.find(scratchName), std::string::npos) << text;
+    EXPECT_EQ(text.find(name), std::string::npos) << text;
     EXPECT_EQ(text.find("file:"), std::string::npos) << text;
   }
-  EXPECT_EQ(ReadText(work.pdf).find(scratchName), std::string::npos);
+  EXPECT_EQ(ReadText(pdfPath).find(name), std::string::npos);
+}
+
+void ExpectNoFolderTrace(const FinishedPdf &pdf, const WorkFolder &work) {
+  ExpectNoTrace(pdf, work.pdf, work.scratch.Path().filename().string());
 }
 
 // A book in the library's output form: a guide naming the contents page, the
@@ -376,7 +358,7 @@ TEST_F(FinishedBook, EveryLinkJumpsToThePageWhereItsTargetBegins) {
   WorkFolder work;
   work.Convert(book.html, {"Title", "Author"});
   const FinishedPdf pdf = ReadPdf(work.pdf);
-  const auto words = WordPlaces(work);
+  const auto words = WordPlaces(work.pdf);
   ASSERT_GT(pdf.pages, 4);
 
   const std::vector<PdfLink> jumps = Jumps(pdf);
@@ -405,7 +387,7 @@ TEST_F(FinishedBook, OutlineFollowsTheContentsPageAndItsNesting) {
   WorkFolder work;
   work.Convert(book.html, {"Title", "Author"});
   const FinishedPdf pdf = ReadPdf(work.pdf);
-  const auto words = WordPlaces(work);
+  const auto words = WordPlaces(work.pdf);
 
   ASSERT_EQ(pdf.outline.size(), book.chapters.size());
   for (std::size_t i = 0; i < book.chapters.size(); ++i) {
@@ -456,7 +438,7 @@ TEST_F(FinishedBook, OutlineFromHeadingsWhenTheBookHasNoContentsPage) {
   WorkFolder work;
   work.Convert(html, {});
   const FinishedPdf pdf = ReadPdf(work.pdf);
-  const auto words = WordPlaces(work);
+  const auto words = WordPlaces(work.pdf);
 
   const std::vector<int> levels = {0, 1, 2, 1, 0, 1};
   ASSERT_EQ(pdf.outline.size(), headings.size());
@@ -487,7 +469,7 @@ TEST_F(FinishedBook, CoverPageComesFirstWhenTheBookShowsNone) {
   const FinishedPdf pdf = ReadPdf(work.pdf);
   EXPECT_EQ(pdf.imagesOnFirstPage, 1);
   // The book's own first page follows the cover.
-  EXPECT_EQ(WordPlaces(work).at("Contents").page, 1);
+  EXPECT_EQ(WordPlaces(work.pdf).at("Contents").page, 1);
 }
 
 TEST(FinishPdf, LeavesAFileItCannotReadAsItWas) {
@@ -546,6 +528,221 @@ TEST_F(FinishedBook, UnpreparedHtmlStillLosesItsFolderLinks) {
   EXPECT_EQ(pdf.title, "Book");
   EXPECT_TRUE(Jumps(pdf).empty());
   ExpectNoFolderTrace(pdf, work);
+}
+
+// ---- Through the whole converter ------------------------------------------
+
+// A MOBI book whose filepos links and guide are written as a book maker
+// writes them: fixed-width ten-digit offsets into the text, filled in once
+// the text is laid out.
+class MobiText {
+public:
+  // Appends text; "{name}" stands for the ten-digit offset of mark `name`.
+  MobiText &Add(const std::string &text) {
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t open = text.find('{', at);
+      if (open == std::string::npos) {
+        text_ += text.substr(at);
+        break;
+      }
+      const std::size_t close = text.find('}', open);
+      text_ += text.substr(at, open - at);
+      references_.push_back({text_.size(), text.substr(open + 1, close - open - 1)});
+      text_ += std::string(10, '0');
+      at = close + 1;
+    }
+    return *this;
+  }
+  MobiText &Mark(const std::string &name) {
+    marks_[name] = text_.size();
+    return *this;
+  }
+  std::string Text() const {
+    std::string text = text_;
+    for (const auto &[at, name] : references_) {
+      char digits[11];
+      std::snprintf(digits, sizeof digits, "%010zu", marks_.at(name));
+      text.replace(at, 10, digits);
+    }
+    return text;
+  }
+
+private:
+  std::string text_;
+  std::vector<std::pair<std::size_t, std::string>> references_;
+  std::map<std::string, std::size_t> marks_;
+};
+
+struct GeneratedMobi {
+  testbook::Bytes bytes;
+  std::vector<std::string> linkTargets; // target word of each link, in order
+  std::vector<std::string> chapterTitles;
+  std::vector<std::string> chapterWords;
+};
+
+GeneratedMobi MakeMobi(std::uint32_t encoding, const std::string &title, const std::string &author) {
+  constexpr int kChapters = 12;
+  GeneratedMobi book;
+  MobiText text;
+  text.Add("<html><head><guide><reference type=\"toc\" title=\"Contents\" filepos={toc} />"
+           "</guide></head><body>")
+      .Mark("toc")
+      .Add("<h1>Contents</h1>");
+  for (int c = 1; c <= kChapters; ++c) {
+    const std::string n = std::to_string(c);
+    book.chapterTitles.push_back("Chapter " + n);
+    book.chapterWords.push_back("Opening" + n);
+    book.linkTargets.push_back("Opening" + n);
+    text.Add("<p><a filepos={c" + n + "}>Chapter " + n + "</a></p>");
+  }
+  text.Add("<mbp:pagebreak/>");
+  for (int c = 1; c <= kChapters; ++c) {
+    const std::string n = std::to_string(c);
+    const std::string other = std::to_string(kChapters + 1 - c);
+    text.Mark("c" + n).Add("<h2>Opening" + n + " of chapter " + n + "</h2>");
+    text.Add(Paragraphs(8 + c % 5, c));
+    // Every chapter refers to the mark of the chapter at the other end.
+    text.Add("<p>See <a filepos={m" + other + "}>there</a>.</p>");
+    book.linkTargets.push_back("Mark" + other);
+    text.Add(Paragraphs(3, c + 40)).Add("<p>Before ").Mark("m" + n).Add("Mark" + n + " here.</p>");
+    text.Add(Paragraphs(4, c + 80)).Add("<mbp:pagebreak/>");
+  }
+  text.Add("</body></html>");
+
+  testbook::BookSpec spec;
+  spec.textEncoding = encoding;
+  spec.fullName = title;
+  spec.exth = {{100, testbook::ToBytes(author)}, {503, testbook::ToBytes(title)}};
+  spec.textRecords = testbook::SplitText(text.Text());
+  book.bytes = testbook::BuildBook(spec);
+  return book;
+}
+
+// The converter, run as the program runs it.
+struct Conversion {
+  testbook::ScratchFolder scratch;
+  std::string work = scratch.File("work") + "/";
+  std::string output = scratch.File("book.pdf");
+
+  int Run(const std::string &input) {
+    std::filesystem::create_directory(work);
+    testing::internal::CaptureStdout();
+    const int result = ConvertBook(input.c_str(), output.c_str(), work.c_str());
+    stdoutText = testing::internal::GetCapturedStdout();
+    return result;
+  }
+  std::string stdoutText;
+};
+
+TEST_F(FinishedBook, ConvertedBookJumpsHasAnOutlineAndTheBooksInfo) {
+  struct Case {
+    std::uint32_t encoding;
+    std::string title, author, expectedTitle, expectedAuthor;
+  };
+  const Case cases[] = {
+      {65001, "Le Petit Prince \xe2\x80\x94 \xc3\xa9" "dition", "Antoine de Saint-Exup\xc3\xa9ry",
+       "Le Petit Prince \xe2\x80\x94 \xc3\xa9" "dition", "Antoine de Saint-Exup\xc3\xa9ry"},
+      {1252, "\x93Na\xefve\x94 Caf\xe9", "Jos\xe9 \x8a" "aramago",
+       "\xe2\x80\x9cNa\xc3\xafve\xe2\x80\x9d Caf\xc3\xa9", "Jos\xc3\xa9 \xc5\xa0" "aramago"},
+  };
+  for (const Case &c : cases) {
+    const GeneratedMobi book = MakeMobi(c.encoding, c.title, c.author);
+    Conversion conversion;
+    const std::string input = conversion.scratch.File("book.mobi");
+    testbook::WriteFile(input, book.bytes);
+    ASSERT_EQ(conversion.Run(input), 0);
+    EXPECT_NE(conversion.stdoutText.find("Finishing PDF\n"), std::string::npos);
+
+    const FinishedPdf pdf = ReadPdf(conversion.output);
+    EXPECT_EQ(pdf.title, c.expectedTitle);
+    EXPECT_EQ(pdf.author, c.expectedAuthor);
+    const auto words = WordPlaces(conversion.output);
+    const std::vector<PdfLink> jumps = Jumps(pdf);
+    ASSERT_EQ(jumps.size(), book.linkTargets.size());
+    EXPECT_EQ(jumps.size(), pdf.links.size());
+    for (std::size_t i = 0; i < jumps.size(); ++i)
+      ExpectLandsOn(jumps[i].destPage, jumps[i].destTop, words.at(book.linkTargets[i]),
+                    book.linkTargets[i]);
+    ASSERT_EQ(pdf.outline.size(), book.chapterTitles.size());
+    for (std::size_t i = 0; i < pdf.outline.size(); ++i) {
+      EXPECT_EQ(pdf.outline[i].title, book.chapterTitles[i]);
+      ExpectLandsOn(pdf.outline[i].destPage, pdf.outline[i].destTop,
+                    words.at(book.chapterWords[i]), book.chapterTitles[i]);
+    }
+    ExpectNoTrace(pdf, conversion.output, conversion.scratch.Path().filename().string());
+  }
+}
+
+// The letters of `text` in lower case and nothing else, so that a heading set
+// in small capitals or followed by a note number still reads as its title.
+std::string Letters(const std::string &text) {
+  std::string letters;
+  for (char c : text)
+    if (std::isalpha(static_cast<unsigned char>(c)))
+      letters += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return letters;
+}
+
+// The letters of each page of the PDF.
+std::vector<std::string> PageLetters(const std::string &pdfPath) {
+  const testbook::ProgramResult text = testbook::RunProgram({"pdftotext", pdfPath, "-"});
+  std::vector<std::string> pages;
+  std::istringstream pageTexts(text.out);
+  for (std::string page; std::getline(pageTexts, page, '\f');)
+    pages.push_back(Letters(page));
+  return pages;
+}
+
+// Real books: every link is a jump or an outside address, and the outline is
+// the book's own contents, each entry on a page that prints its title.
+TEST_F(FinishedBook, CorpusBooksGetJumpsAndTheirContentsAsOutline) {
+  SKIP_WITHOUT_CORPUS();
+  struct Case {
+    std::string book;
+    std::vector<std::pair<std::string, int>> firstEntries; // title and level
+  };
+  const Case cases[] = {
+      {"none-calibre-epictetus.mobi",
+       {{"Titlepage", 0}, {"Imprint", 0}, {"The Enchiridion", 0}, {"I", 1}, {"II", 1}}},
+      // Its contents lines are links the library leaves in the book's form.
+      {"palmdoc-gutenberg-hound-kindlegen29.mobi",
+       {{"Chapter 1. Mr. Sherlock Holmes", 0}, {"Chapter 2. The Curse of the Baskervilles", 0}}},
+  };
+  for (const Case &c : cases) {
+    Conversion conversion;
+    ASSERT_EQ(conversion.Run((testbook::CorpusFolder() / c.book).string()), 0) << c.book;
+    const FinishedPdf pdf = ReadPdf(conversion.output);
+    EXPECT_FALSE(pdf.title.empty());
+    EXPECT_GT(Jumps(pdf).size(), 10u) << c.book;
+    for (const PdfLink &link : pdf.links)
+      EXPECT_TRUE(link.destPage >= 0 || link.uri.starts_with("http:") ||
+                  link.uri.starts_with("https:") || link.uri.starts_with("mailto:"))
+          << c.book << ": " << link.uri;
+
+    ASSERT_GE(pdf.outline.size(), c.firstEntries.size()) << c.book;
+    for (std::size_t i = 0; i < c.firstEntries.size(); ++i) {
+      EXPECT_EQ(pdf.outline[i].title, c.firstEntries[i].first) << c.book;
+      EXPECT_EQ(pdf.outline[i].level, c.firstEntries[i].second) << c.book;
+    }
+    // An entry whose title of several words the book prints more than once
+    // (in the contents and at its place) lands on a page that prints it.
+    // Single words are left out: they turn up in running text too.
+    const std::vector<std::string> pages = PageLetters(conversion.output);
+    for (const OutlineItem &item : pdf.outline) {
+      ASSERT_GE(item.destPage, 0) << item.title;
+      ASSERT_LT(static_cast<std::size_t>(item.destPage), pages.size()) << item.title;
+      const std::string title = Letters(item.title);
+      const auto printed = std::count_if(pages.begin(), pages.end(), [&](const std::string &page) {
+        return page.find(title) != std::string::npos;
+      });
+      if (item.title.find(' ') != std::string::npos && printed >= 2) {
+        EXPECT_NE(pages[item.destPage].find(title), std::string::npos)
+            << c.book << ": " << item.title;
+      }
+    }
+    ExpectNoTrace(pdf, conversion.output, conversion.scratch.Path().filename().string());
+  }
 }
 
 } // namespace
