@@ -3,8 +3,6 @@
 // runs it, finished, and then read back with qpdf.
 #include "pdf_finisher.h"
 
-#include "finishing_step.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,6 +22,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
 #include "convert_book.h"
+#include "finishing_step.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
 #include "test_files.h"
@@ -635,7 +634,7 @@ struct Conversion {
   std::string stdoutText;
 };
 
-TEST_F(FinishedBook, ConvertedBookJumpsHasAnOutlineAndTheBooksInfo) {
+TEST_F(FinishedBook, ConvertedBookHasJumpsAnOutlineAndTheBooksInfo) {
   struct Case {
     std::uint32_t encoding;
     std::string title, author, expectedTitle, expectedAuthor;
@@ -653,6 +652,8 @@ TEST_F(FinishedBook, ConvertedBookJumpsHasAnOutlineAndTheBooksInfo) {
     testbook::WriteFile(input, book.bytes);
     ASSERT_EQ(conversion.Run(input), 0);
     EXPECT_NE(conversion.stdoutText.find("Finishing PDF\n"), std::string::npos);
+    // Nothing of the finishing step stays behind.
+    EXPECT_TRUE(std::filesystem::is_empty(conversion.work));
 
     const FinishedPdf pdf = ReadPdf(conversion.output);
     EXPECT_EQ(pdf.title, c.expectedTitle);
