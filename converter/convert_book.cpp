@@ -5,9 +5,11 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
+#include "finishing_step.h"
 #include "folder_images.h"
 #include "render_pdf.h"
 #include "tarn_mobi.h"
@@ -100,8 +102,25 @@ const char *UnpackFailure(int result) {
   }
 }
 
+// Takes a text the library handed over, and frees it.
+std::string TakeText(char *text) {
+  std::string copy = text != nullptr ? text : "";
+  std::free(text);
+  return copy;
+}
+
+// What the finishing step needs to know of the book, read before ClearUp.
+finishing::FinishingStep ReadFinishingDetails(MobiService *service) {
+  finishing::BookDetails details;
+  details.title = TakeText(service->GetTitle(service->data));
+  details.author = TakeText(service->GetAuthor(service->data));
+  return finishing::FinishingStep(std::move(details),
+                                  TakeText(service->GetCoverImageName(service->data)));
+}
+
 // Unpacks the copy of the book into the HTML file and the image folder.
-int Unpack(const WorkFiles &files, const char *input) {
+int Unpack(const WorkFiles &files, const char *input,
+           std::optional<finishing::FinishingStep> &finishing) {
   MobiService *service = CreateMobiService();
   if (service == nullptr) {
     PrintError("out of memory");
@@ -121,6 +140,8 @@ int Unpack(const WorkFiles &files, const char *input) {
       PrintError("%s could not be unpacked: %s", input, UnpackFailure(unpacked));
       result = kNotUnpacked;
     }
+    if (result == kConverted)
+      finishing = ReadFinishingDetails(service);
   }
   service->ClearUp(service->data);
   FreeMobiService(service);
@@ -164,16 +185,18 @@ int CopyPdfOut(const WorkFiles &files, const char *output) {
 int RunPipeline(const WorkFiles &files, const char *input, const char *output) {
   if (int result = CopyBookIn(files, input))
     return result;
-  if (int result = Unpack(files, input))
+  std::optional<finishing::FinishingStep> finishing;
+  if (int result = Unpack(files, input, finishing))
     return result;
   unlink(files.book.c_str());
   ConvertFolderImages(files.images, 1);
+  finishing->PrepareHtml(files.html);
   if (!RenderPdf(files.html, files.pdf, files.folder)) {
     std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
     PrintError("the PDF could not be rendered from %s", input);
     return kRenderingFailed;
   }
-  // The finishing step (links, outline, metadata) works on files.pdf here.
+  finishing->FinishPdf(files.pdf, files.folder);
   return CopyPdfOut(files, output);
 }
 

@@ -1,0 +1,480 @@
+#include "html_preparer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <optional>
+#include <set>
+#include <stdexcept>
+
+#include "pdf_text.h"
+#include "whole_file.h"
+
+namespace finishing {
+
+namespace {
+
+// One tag of the HTML: where it stands and its lower-case name, with a leading
+// "/" for an end tag.
+struct Tag {
+  std::size_t begin = 0;
+  std::size_t end = 0; // one past ">"
+  std::string name;
+};
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
+bool IsNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '-' || c == '_';
+}
+
+std::vector<Tag> ScanTags(std::string_view html) {
+  std::vector<Tag> tags;
+  std::size_t at = 0;
+  while ((at = html.find('<', at)) != std::string_view::npos) {
+    if (html.compare(at, 4, "<!--") == 0) {
+      const std::size_t close = html.find("-->", at + 4);
+      at = close == std::string_view::npos ? html.size() : close + 3;
+      continue;
+    }
+    const std::size_t close = html.find('>', at + 1);
+    if (close == std::string_view::npos)
+      break;
+    std::size_t nameEnd = at + 1;
+    if (nameEnd < close && html[nameEnd] == '/')
+      ++nameEnd;
+    while (nameEnd < close && IsNameChar(html[nameEnd]))
+      ++nameEnd;
+    tags.push_back({at, close + 1, Lower(html.substr(at + 1, nameEnd - at - 1))});
+    at = close + 1;
+  }
+  return tags;
+}
+
+// The value of attribute `name` (lower case) in the tag's text, quoted or not.
+std::optional<std::string_view> Attribute(std::string_view tagText, std::string_view name) {
+  std::size_t at = 1;
+  while (at < tagText.size() && IsNameChar(tagText[at]))
+    ++at;
+  while (at < tagText.size()) {
+    while (at < tagText.size() && !IsNameChar(tagText[at]))
+      ++at;
+    const std::size_t nameBegin = at;
+    while (at < tagText.size() && IsNameChar(tagText[at]))
+      ++at;
+    const std::string attribute = Lower(tagText.substr(nameBegin, at - nameBegin));
+    while (at < tagText.size() && tagText[at] == ' ')
+      ++at;
+    if (at >= tagText.size() || tagText[at] != '=') {
+      if (attribute.empty())
+        break;
+      continue;
+    }
+    ++at;
+    while (at < tagText.size() && tagText[at] == ' ')
+      ++at;
+    std::string_view value;
+    if (at < tagText.size() && (tagText[at] == '"' || tagText[at] == '\'')) {
+      const std::size_t closeQuote = tagText.find(tagText[at], at + 1);
+      const std::size_t valueEnd = closeQuote == std::string_view::npos ? tagText.size() : closeQuote;
+      value = tagText.substr(at + 1, valueEnd - at - 1);
+      at = valueEnd + 1;
+    } else {
+      const std::size_t valueBegin = at;
+      while (at < tagText.size() && tagText[at] != ' ' && tagText[at] != '>' &&
+             !(tagText[at] == '/' && at + 1 < tagText.size() && tagText[at + 1] == '>'))
+        ++at;
+      value = tagText.substr(valueBegin, at - valueBegin);
+    }
+    if (attribute == name)
+      return value;
+  }
+  return std::nullopt;
+}
+
+// The digits of a decimal number without leading zeros ("0" for zeros only).
+std::optional<std::string> Number(std::string_view digits) {
+  if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c));
+      }))
+    return std::nullopt;
+  const std::size_t firstNonZero = digits.find_first_not_of('0');
+  return std::string(firstNonZero == std::string_view::npos ? "0" : digits.substr(firstNonZero));
+}
+
+// The number after `prefix` (lower case) when `value` is the prefix and a number.
+std::optional<std::string> NumberAfter(std::string_view value, std::string_view prefix) {
+  if (value.size() < prefix.size() || Lower(value.substr(0, prefix.size())) != prefix)
+    return std::nullopt;
+  return Number(value.substr(prefix.size()));
+}
+
+// The book as a list of tags, with the questions the preparation asks of them.
+class TaggedHtml {
+public:
+  explicit TaggedHtml(std::string_view html) : html_(html), tags_(ScanTags(html)) {}
+
+  const std::vector<Tag> &Tags() const { return tags_; }
+  std::string_view Text(const Tag &tag) const {
+    return html_.substr(tag.begin, tag.end - tag.begin);
+  }
+  std::string_view Gap(std::size_t from, std::size_t to) const {
+    return html_.substr(from, to - from);
+  }
+  std::string_view Between(std::size_t first, std::size_t last) const {
+    return html_.substr(tags_[first].end, tags_[last].begin - tags_[first].end);
+  }
+  std::optional<std::string_view> AttributeOf(std::size_t index, std::string_view name) const {
+    return Attribute(Text(tags_[index]), name);
+  }
+
+  // N of an anchor <a id="fileposN">.
+  std::optional<std::string> AnchorNumber(std::size_t index) const {
+    if (tags_[index].name != "a")
+      return std::nullopt;
+    const auto id = AttributeOf(index, "id");
+    return id ? NumberAfter(*id, "filepos") : std::nullopt;
+  }
+  // N of a link <a href="#fileposN">, or of a link the library left in the
+  // book's own form, <a filepos=N> with other attributes beside it.
+  std::optional<std::string> LinkNumber(std::size_t index) const {
+    if (tags_[index].name != "a")
+      return std::nullopt;
+    if (const auto href = AttributeOf(index, "href"))
+      return NumberAfter(*href, "#filepos");
+    return UnrewrittenLinkNumber(index);
+  }
+  // N of <a filepos=N> without an href.
+  std::optional<std::string> UnrewrittenLinkNumber(std::size_t index) const {
+    if (tags_[index].name != "a" || AttributeOf(index, "href"))
+      return std::nullopt;
+    const auto filepos = AttributeOf(index, "filepos");
+    return filepos ? Number(*filepos) : std::nullopt;
+  }
+
+private:
+  std::string_view html_;
+  std::vector<Tag> tags_;
+};
+
+bool IsOneOf(const std::string &name, std::initializer_list<std::string_view> names) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+// Tags that end a line of a table of contents, start or end.
+bool IsLineBoundary(const std::string &tagName) {
+  const std::string_view name =
+      tagName.starts_with('/') ? std::string_view(tagName).substr(1) : std::string_view(tagName);
+  static constexpr std::string_view kBoundaries[] = {
+      "p",  "div", "li", "tr", "br", "dt", "dd",   "blockquote", "ul",  "ol", "table",
+      "h1", "h2",  "h3", "h4", "h5", "h6", "body", "hr",         "mbp:pagebreak"};
+  return std::find(std::begin(kBoundaries), std::end(kBoundaries), name) != std::end(kBoundaries);
+}
+
+// Containers by which books nest the lines of a table of contents.
+int NestingStep(const std::string &tagName) {
+  if (IsOneOf(tagName, {"ul", "ol", "blockquote", "dl"}))
+    return 1;
+  if (IsOneOf(tagName, {"/ul", "/ol", "/blockquote", "/dl"}))
+    return -1;
+  return 0;
+}
+
+struct TocLink {
+  std::size_t open = 0;  // index of the <a> tag
+  std::size_t close = 0; // index of the tag that ends its text
+  std::string number;
+  int depth = 0;
+};
+
+// The anchor the guide names as the table of contents: the tag index of
+// <a id="fileposN"> for <reference type="toc" filepos=N>.
+std::optional<std::size_t> FindTocAnchor(const TaggedHtml &html) {
+  std::optional<std::string> tocNumber;
+  const auto &tags = html.Tags();
+  for (std::size_t i = 0; i < tags.size() && !tocNumber; ++i) {
+    if (tags[i].name != "reference")
+      continue;
+    const auto type = html.AttributeOf(i, "type");
+    const auto filepos = html.AttributeOf(i, "filepos");
+    if (type && filepos && Lower(*type) == "toc")
+      tocNumber = Number(*filepos);
+  }
+  if (!tocNumber)
+    return std::nullopt;
+  for (std::size_t i = 0; i < tags.size(); ++i)
+    if (html.AnchorNumber(i) == tocNumber)
+      return i;
+  return std::nullopt;
+}
+
+// The links of the table-of-contents page that starts at tag `first`. The page
+// ends at a page break, at the end of the body, or where one of its own links
+// lands (a contents page directly before the first chapter).
+std::vector<TocLink> CollectTocLinks(const TaggedHtml &html, std::size_t first) {
+  const auto &tags = html.Tags();
+  std::vector<TocLink> links;
+  std::set<std::string> targets;
+  std::optional<TocLink> open;
+  int depth = 0;
+  std::size_t i = first + 1;
+  for (; i < tags.size(); ++i) {
+    const std::string &name = tags[i].name;
+    if (IsOneOf(name, {"mbp:pagebreak", "/body", "/html"}))
+      break;
+    if (const auto anchor = html.AnchorNumber(i); anchor && targets.contains(*anchor))
+      break;
+    depth += NestingStep(name);
+    if (open && (name == "/a" || name == "a")) {
+      open->close = i;
+      links.push_back(*open);
+      open.reset();
+    }
+    if (const auto number = html.LinkNumber(i)) {
+      open = TocLink{i, i, *number, depth};
+      targets.insert(*number);
+    }
+  }
+  if (open) {
+    open->close = std::min(i, tags.size() - 1);
+    links.push_back(*open);
+  }
+  return links;
+}
+
+// The title of a contents line: the text of the whole line that holds the link
+// (a chapter number in one cell and its name in the next, say), bounded by the
+// neighbouring links.
+std::string TocLineTitle(const TaggedHtml &html, const std::vector<TocLink> &links,
+                         std::size_t k, std::size_t pageStart) {
+  const auto &tags = html.Tags();
+  const std::size_t lowest = k == 0 ? pageStart : links[k - 1].close;
+  const std::size_t highest = k + 1 == links.size() ? tags.size() - 1 : links[k + 1].open;
+  std::size_t lineStart = links[k].open - 1; // the text starts after this tag
+  while (lineStart > lowest && !IsLineBoundary(tags[lineStart].name))
+    --lineStart;
+  std::size_t lineEnd = links[k].close; // and ends before this one
+  while (lineEnd < highest && !IsLineBoundary(tags[lineEnd].name))
+    ++lineEnd;
+  return HtmlFragmentToText(html.Between(lineStart, lineEnd));
+}
+
+std::vector<OutlineEntry> TocOutline(const TaggedHtml &html) {
+  std::vector<OutlineEntry> outline;
+  const auto tocAnchor = FindTocAnchor(html);
+  if (!tocAnchor)
+    return outline;
+  const std::vector<TocLink> links = CollectTocLinks(html, *tocAnchor);
+  for (std::size_t k = 0; k < links.size(); ++k) {
+    std::string title = TocLineTitle(html, links, k, *tocAnchor);
+    if (!title.empty())
+      outline.push_back({std::move(title), links[k].depth, AnchorMarkKey(links[k].number)});
+  }
+  return outline;
+}
+
+std::optional<int> HeadingLevel(const std::string &name) {
+  if (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6')
+    return name[1] - '0';
+  return std::nullopt;
+}
+
+struct Heading {
+  std::size_t tag = 0;
+  OutlineEntry entry;
+};
+
+// The headings of the body, for a book without a table of contents.
+std::vector<Heading> CollectHeadings(const TaggedHtml &html) {
+  const auto &tags = html.Tags();
+  std::vector<Heading> headings;
+  for (std::size_t i = 0; i < tags.size(); ++i) {
+    const auto level = HeadingLevel(tags[i].name);
+    if (!level)
+      continue;
+    std::size_t close = i + 1;
+    while (close < tags.size() && tags[close].name != "/" + tags[i].name &&
+           !HeadingLevel(tags[close].name))
+      ++close;
+    if (close == tags.size())
+      break;
+    std::string title = HtmlFragmentToText(html.Between(i, close));
+    if (!title.empty())
+      headings.push_back({i, {std::move(title), *level, "h" + std::to_string(headings.size())}});
+  }
+  return headings;
+}
+
+bool IsBlank(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// Tags that may stand between a place and the text that begins there: other
+// anchors, line and page breaks, the ends of elements and the starts of blocks.
+bool StandsBeforeText(const TaggedHtml &html, std::size_t index) {
+  const std::string &name = html.Tags()[index].name;
+  if (name.starts_with('/'))
+    return !IsOneOf(name, {"/body", "/html", "/table", "/tr", "/tbody"});
+  return IsOneOf(name, {"p", "div", "h1", "h2", "h3", "h4", "h5", "h6", "blockquote", "li",
+                        "center", "dd", "dt", "br", "mbp:pagebreak"}) ||
+         html.AnchorNumber(index).has_value();
+}
+
+// Where the text after tag `index` begins. A marker there moves with its text
+// when the renderer pushes a heading or paragraph over to the next page; one
+// put before the block would stay behind at the foot of the page.
+std::size_t TextStart(const TaggedHtml &html, std::size_t index) {
+  const auto &tags = html.Tags();
+  std::size_t at = tags[index].end;
+  for (std::size_t next = index + 1; next < tags.size(); ++next) {
+    if (!IsBlank(html.Gap(at, tags[next].begin)) || !StandsBeforeText(html, next))
+      break;
+    at = tags[next].end;
+  }
+  return at;
+}
+
+std::string EscapeAttribute(std::string_view text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '&')
+      escaped += "&amp;";
+    else if (c == '"')
+      escaped += "&quot;";
+    else if (c == '<')
+      escaped += "&lt;";
+    else
+      escaped += c;
+  }
+  return escaped;
+}
+
+std::string Marker(std::string_view key) {
+  // Out of the flow, so the text around it keeps its place; one pixel, because
+  // the renderer draws no link for an empty box.
+  return "<a href=\"" + std::string(kMarkScheme) + std::string(key) +
+         "\" style=\"position:absolute;display:inline-block;width:1px;height:1px\"></a>";
+}
+
+// At most the height of a page of text, so the cover never spills over.
+std::string CoverPage(const std::string &coverImage) {
+  return "<div style=\"page-break-after:always;text-align:center\"><img src=\"" +
+         EscapeAttribute(coverImage) + "\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
+}
+
+// True when a picture of the book is the cover file or a copy of it.
+bool ShowsCover(const TaggedHtml &html, const std::string &coverImage,
+                const std::filesystem::path &htmlFolder) {
+  const auto cover = ReadWholeFile(htmlFolder / coverImage);
+  const auto &tags = html.Tags();
+  for (std::size_t i = 0; i < tags.size(); ++i) {
+    if (tags[i].name != "img")
+      continue;
+    const auto src = html.AttributeOf(i, "src");
+    if (!src || src->empty())
+      continue;
+    if (*src == coverImage)
+      return true;
+    std::error_code error;
+    const auto picture = htmlFolder / std::string(*src);
+    if (cover && std::filesystem::file_size(picture, error) == cover->size() && !error &&
+        ReadWholeFile(picture) == cover)
+      return true;
+  }
+  return false;
+}
+
+bool NeedsCoverPage(const TaggedHtml &html, const std::string &coverImage,
+                    const std::filesystem::path &htmlFolder) {
+  std::error_code error;
+  return !coverImage.empty() && std::filesystem::is_regular_file(htmlFolder / coverImage, error) &&
+         !ShowsCover(html, coverImage, htmlFolder);
+}
+
+// Where the cover page goes: at the start of the body, else after the XML
+// declaration, else at the very start.
+std::size_t CoverPlace(const TaggedHtml &html) {
+  for (const Tag &tag : html.Tags())
+    if (tag.name == "body")
+      return tag.end;
+  const auto &tags = html.Tags();
+  return !tags.empty() && tags.front().begin == 0 && tags.front().name.empty() &&
+                 html.Text(tags.front()).starts_with("<?xml")
+             ? tags.front().end
+             : 0;
+}
+
+struct Insertion {
+  std::size_t at = 0;
+  std::string text;
+};
+
+void ApplyInsertions(std::string &html, std::vector<Insertion> insertions) {
+  std::stable_sort(insertions.begin(), insertions.end(),
+                   [](const Insertion &a, const Insertion &b) { return a.at < b.at; });
+  std::size_t added = 0;
+  for (const Insertion &insertion : insertions)
+    added += insertion.text.size();
+  std::string out;
+  out.reserve(html.size() + added);
+  std::size_t copied = 0;
+  for (const Insertion &insertion : insertions) {
+    out.append(html, copied, insertion.at - copied);
+    out += insertion.text;
+    copied = insertion.at;
+  }
+  out.append(html, copied, std::string::npos);
+  html = std::move(out);
+}
+
+} // namespace
+
+std::string AnchorMarkKey(std::string_view digits) { return "a" + std::string(digits); }
+
+FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
+                           const std::filesystem::path &htmlFolder) {
+  const TaggedHtml tagged(html);
+  FinishPlan plan;
+  std::vector<Insertion> insertions;
+  const auto &tags = tagged.Tags();
+  for (std::size_t i = 0; i < tags.size(); ++i) {
+    if (const auto number = tagged.AnchorNumber(i))
+      insertions.push_back({TextStart(tagged, i), Marker(AnchorMarkKey(*number))});
+    // The library rewrites only links whose one attribute is filepos; the
+    // others would render as plain text.
+    if (const auto number = tagged.UnrewrittenLinkNumber(i))
+      insertions.push_back({tags[i].begin + 2, " href=\"#filepos" + *number + "\""});
+  }
+
+  plan.outline = TocOutline(tagged);
+  if (plan.outline.empty())
+    for (Heading &heading : CollectHeadings(tagged)) {
+      insertions.push_back({tags[heading.tag].end, Marker(heading.entry.markKey)});
+      plan.outline.push_back(std::move(heading.entry));
+    }
+
+  if (NeedsCoverPage(tagged, coverImage, htmlFolder))
+    insertions.push_back({CoverPlace(tagged), CoverPage(coverImage)});
+  ApplyInsertions(html, std::move(insertions));
+  return plan;
+}
+
+FinishPlan PrepareHtmlFile(const std::string &htmlPath, const std::string &coverImage) {
+  auto html = ReadWholeFile(htmlPath);
+  if (!html)
+    throw std::runtime_error("cannot read " + htmlPath);
+  const std::filesystem::path folder = std::filesystem::path(htmlPath).parent_path();
+  FinishPlan plan = PrepareHtmlText(*html, coverImage, folder);
+
+  ReplaceFile(htmlPath, [&](std::FILE *file) {
+    std::fwrite(html->data(), 1, html->size(), file);
+  });
+  return plan;
+}
+
+} // namespace finishing

@@ -1,0 +1,48 @@
+// Prepares the unpacked HTML for the finishing step, before it is rendered.
+//
+// The renderer lays the book out but turns every link into an address in the
+// working folder, and it reports no positions. So every place a link or a
+// bookmark may jump to gets a marker: an empty link one pixel in size, taken
+// out of the flow so the layout does not move, whose address names the place.
+// The renderer draws each marker as a link annotation on the page where the
+// place lands; the finisher reads them back as destinations and drops them.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace finishing {
+
+// Scheme of the markers' addresses: "bookconv-mark:" then the marker's key.
+inline constexpr std::string_view kMarkScheme = "bookconv-mark:";
+
+// Key of the marker at the anchor "fileposN", given N's digits.
+std::string AnchorMarkKey(std::string_view digits);
+
+struct OutlineEntry {
+  std::string title; // UTF-8
+  // Nesting in the book: an entry nests under the nearest earlier entry of
+  // smaller depth. Only the order of depths matters, not their values.
+  int depth = 0;
+  std::string markKey; // the marker that places the entry
+};
+
+struct FinishPlan {
+  // The book's own table of contents, or its headings when it has none.
+  std::vector<OutlineEntry> outline;
+};
+
+// Adds the markers to `html` (the library's UTF-8 output) and returns the
+// outline. `coverImage` is the library's cover name, relative to `htmlFolder`;
+// a cover page showing it goes first when that file exists and no picture of
+// the book is that file or a copy of it. An empty name adds no cover.
+FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
+                           const std::filesystem::path &htmlFolder);
+
+// Rewrites the HTML file at `htmlPath` with PrepareHtmlText. Throws
+// std::runtime_error, leaving the file as it was, when it cannot.
+FinishPlan PrepareHtmlFile(const std::string &htmlPath, const std::string &coverImage);
+
+} // namespace finishing

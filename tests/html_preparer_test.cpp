@@ -1,0 +1,223 @@
+// The HTML preparation and the text conversions of the finishing step, on
+// HTML in the library's output form; no rendering.
+#include "html_preparer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "pdf_text.h"
+#include "test_files.h"
+
+namespace {
+
+using finishing::FinishPlan;
+using finishing::OutlineEntry;
+
+const std::string kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+
+std::string Marker(const std::string &key) {
+  return "<a href=\"bookconv-mark:" + key +
+         "\" style=\"position:absolute;display:inline-block;width:1px;height:1px\"></a>";
+}
+
+// Prepares `html` with no cover; returns the prepared text.
+std::string Prepared(std::string html, FinishPlan *plan = nullptr) {
+  FinishPlan result = finishing::PrepareHtmlText(html, "", {});
+  if (plan != nullptr)
+    *plan = result;
+  return html;
+}
+
+std::vector<std::string> Titles(const FinishPlan &plan) {
+  std::vector<std::string> titles;
+  for (const OutlineEntry &entry : plan.outline)
+    titles.push_back(entry.title);
+  return titles;
+}
+
+std::vector<int> Depths(const FinishPlan &plan) {
+  std::vector<int> depths;
+  for (const OutlineEntry &entry : plan.outline)
+    depths.push_back(entry.depth);
+  return depths;
+}
+
+TEST(PdfText, Utf8ValidityRejectsWhatDecodersMustNotAccept) {
+  using finishing::IsValidUtf8;
+  EXPECT_TRUE(IsValidUtf8("plain"));
+  EXPECT_TRUE(IsValidUtf8("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\x96"));
+  EXPECT_FALSE(IsValidUtf8("\xc0\x80"));         // overlong NUL
+  EXPECT_FALSE(IsValidUtf8("\xe0\x80\x80"));     // overlong three bytes
+  EXPECT_FALSE(IsValidUtf8("\xed\xa0\x80"));     // surrogate
+  EXPECT_FALSE(IsValidUtf8("\xf4\x90\x80\x80")); // beyond U+10FFFF
+  EXPECT_FALSE(IsValidUtf8("caf\xc3"));          // cut short
+  EXPECT_FALSE(IsValidUtf8("caf\xe9"));          // Windows-1252
+}
+
+TEST(PdfText, MetadataFromEitherEncodingBecomesTrimmedUtf8) {
+  using finishing::BookTextToUtf8;
+  EXPECT_EQ(BookTextToUtf8("Caf\xc3\xa9"), "Caf\xc3\xa9");
+  EXPECT_EQ(BookTextToUtf8("Caf\xe9 \x80\x93x\x94"), "Caf\xc3\xa9 \xe2\x82\xac\xe2\x80\x9cx\xe2\x80\x9d");
+  // Bytes Windows-1252 leaves undefined keep their control code point.
+  EXPECT_EQ(BookTextToUtf8("a\x81z\xff"), "a\xc2\x81z\xc3\xbf");
+  EXPECT_EQ(BookTextToUtf8("  Two\r\n\tlines \x01 here  "), "Two lines here");
+  EXPECT_EQ(BookTextToUtf8(""), "");
+}
+
+TEST(PdfText, HtmlFragmentsBecomeVisibleText) {
+  using finishing::HtmlFragmentToText;
+  EXPECT_EQ(HtmlFragmentToText("<b>Bo</b>ld &amp; <i>new</i>"), "Bold & new");
+  EXPECT_EQ(HtmlFragmentToText("<td>I.</td><td>Mortlake&nbsp;Hall</td>"), "I. Mortlake Hall");
+  EXPECT_EQ(HtmlFragmentToText("&#233;t&#xE9; &#x201C;q&#8221;"),
+            "\xc3\xa9t\xc3\xa9 \xe2\x80\x9cq\xe2\x80\x9d");
+  // What is not a reference this step knows stays as written.
+  EXPECT_EQ(HtmlFragmentToText("a &unknown; &#0; &#xD800; &#; & b"),
+            "a &unknown; &#0; &#xD800; &#; & b");
+  EXPECT_EQ(HtmlFragmentToText("Line<br/>break"), "Line break");
+  EXPECT_EQ(HtmlFragmentToText("cut <b"), "cut");
+}
+
+TEST(HtmlPreparer, MarkerStandsWhereTheTextAfterTheAnchorBegins) {
+  // Inside the heading that follows, so it goes with the heading when the
+  // renderer moves it to the next page; the heading's own marker (the book
+  // has no contents page) stands there too.
+  EXPECT_EQ(Prepared("<p>x</p><a id=\"filepos10\" /> <h2 class=\"c\">Title</h2>"),
+            "<p>x</p><a id=\"filepos10\" /> <h2 class=\"c\">" + Marker("a10") + Marker("h0") +
+                "Title</h2>");
+  // Past the end of the paragraph it closes, into the next one.
+  EXPECT_EQ(Prepared("<p>end<a id=\"filepos5\" /></p><p>next</p>"),
+            "<p>end<a id=\"filepos5\" /></p><p>" + Marker("a5") + "next</p>");
+  // In running text, right where it is; two anchors at one place both get one.
+  EXPECT_EQ(Prepared("<p>one <a id=\"filepos7\" /><a id=\"filepos8\" />two</p>"),
+            "<p>one <a id=\"filepos7\" /><a id=\"filepos8\" />" + Marker("a7") + Marker("a8") +
+                "two</p>");
+  // Never into a table's rows, nor past the end of the body.
+  EXPECT_EQ(Prepared("<a id=\"filepos3\" /><table><tr><td>c</td></tr></table>"),
+            "<a id=\"filepos3\" />" + Marker("a3") + "<table><tr><td>c</td></tr></table>");
+  EXPECT_EQ(Prepared("<p>last<a id=\"filepos9\" /></p></body></html>"),
+            "<p>last<a id=\"filepos9\" /></p>" + Marker("a9") + "</body></html>");
+}
+
+TEST(HtmlPreparer, LinksLeftInTheBooksOwnFormGetAnAddress) {
+  EXPECT_EQ(Prepared("<a  filepos=00042 class=\"x\">go</a><a href=\"#filepos7\">ok</a>"),
+            "<a href=\"#filepos42\"  filepos=00042 class=\"x\">go</a><a href=\"#filepos7\">ok</a>");
+  // An anchor is not a link; a filepos with letters in it is not a place.
+  EXPECT_EQ(Prepared("<a id=\"x\" filepos=12a>t</a>"), "<a id=\"x\" filepos=12a>t</a>");
+}
+
+// A contents page at the start of the book, without a page break after it:
+// it ends where its first link lands, so the chapter's own links stay out.
+TEST(HtmlPreparer, ContentsPageEndsWhereItsFirstLinkLands) {
+  FinishPlan plan;
+  Prepared(kDeclaration +
+               "<html><head><guide><REFERENCE TYPE=\"TOC\" title=\"x\" filepos=00000012 "
+               "/></guide></head><body><a id=\"filepos12\" /><h1>Contents</h1>"
+               "<p><a href=\"#filepos100\">One</a></p><p><a href=\"#filepos200\">Two</a></p>"
+               "<a id=\"filepos100\" /><h2>One</h2><p>See <a href=\"#filepos200\">two</a>.</p>"
+               "<a id=\"filepos200\" /><h2>Two</h2></body></html>",
+           &plan);
+  EXPECT_EQ(Titles(plan), (std::vector<std::string>{"One", "Two"}));
+  EXPECT_EQ(plan.outline[0].markKey, "a100");
+  EXPECT_EQ(plan.outline[1].markKey, "a200");
+}
+
+// Lines as tables of contents write them: a number in one cell and the name
+// in the next; nesting by lists and block quotes; a page break ends the page.
+TEST(HtmlPreparer, ContentsLinesTakeTheirWholeLineAndNesting) {
+  FinishPlan plan;
+  Prepared(kDeclaration +
+               "<guide><reference type=\"toc\" filepos=5 /></guide><a id=\"filepos5\" />"
+               "<table><tr><td><a href=\"#filepos1\">Chapter 1.</a></td><td>Mr. Holmes</td></tr>"
+               "<tr><td>II.</td><td>The Curse,</td><td><a  filepos=02>7</a></td></tr></table>"
+               "<ul><li><a href=\"#filepos3\">Part</a><ul><li><a href=\"#filepos4\">Sub "
+               "&amp; more</a></li></ul></li><li><a href=\"#filepos6\">Next</a></li></ul>"
+               "<blockquote><blockquote><a href=\"#filepos7\">Deep</a></blockquote></blockquote>"
+               "<a href=\"#filepos8\"><img src=\"x.png\"/></a>"
+               "<mbp:pagebreak/><p><a href=\"#filepos9\">After the page</a></p>",
+           &plan);
+  EXPECT_EQ(Titles(plan), (std::vector<std::string>{"Chapter 1. Mr. Holmes", "II. The Curse, 7",
+                                                    "Part", "Sub & more", "Next", "Deep"}));
+  EXPECT_EQ(Depths(plan), (std::vector<int>{0, 0, 1, 2, 1, 2}));
+  EXPECT_EQ(plan.outline[1].markKey, "a2");
+}
+
+TEST(HtmlPreparer, HeadingsMakeTheOutlineWhenTheGuideNamesNoPlaceThatExists) {
+  FinishPlan plan;
+  const std::string html =
+      Prepared(kDeclaration + "<guide><reference type=\"toc\" filepos=77 /></guide><body>"
+                              "<h1>Book</h1><h2 id=\"c\">Chapter <i>one</i></h2><h3> </h3>"
+                              "<h2>Two</h2></body>",
+               &plan);
+  EXPECT_EQ(Titles(plan), (std::vector<std::string>{"Book", "Chapter one", "Two"}));
+  EXPECT_EQ(Depths(plan), (std::vector<int>{1, 2, 2}));
+  EXPECT_NE(html.find("<h2 id=\"c\">" + Marker(plan.outline[1].markKey) + "Chapter"),
+            std::string::npos);
+  // The empty heading gets no marker.
+  EXPECT_NE(html.find("<h3> </h3>"), std::string::npos);
+}
+
+TEST(HtmlPreparer, NoContentsAndNoHeadingsGiveNoOutline) {
+  FinishPlan plan;
+  Prepared(kDeclaration + "<p>Just text, <a href=\"#filepos1\">a link</a>.</p>", &plan);
+  EXPECT_TRUE(plan.outline.empty());
+}
+
+class CoverPage : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::filesystem::create_directory(scratch.Path() / "tmpData_files");
+    Write("tmpData_files/cover.jpg", "cover bytes");
+  }
+  void Write(const std::string &name, const std::string &bytes) {
+    std::ofstream(scratch.Path() / name, std::ios::binary) << bytes;
+  }
+  std::string Prepare(std::string html, const std::string &cover = "tmpData_files/cover.jpg") {
+    finishing::PrepareHtmlText(html, cover, scratch.Path());
+    return html;
+  }
+  testbook::ScratchFolder scratch;
+};
+
+const std::string kCoverPage =
+    "<div style=\"page-break-after:always;text-align:center\"><img "
+    "src=\"tmpData_files/cover.jpg\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
+
+TEST_F(CoverPage, GoesFirstInTheBodyWhenTheBookShowsNoCover) {
+  EXPECT_EQ(Prepare(kDeclaration + "<html><body class=\"b\"><p>Text</p></body></html>"),
+            kDeclaration + "<html><body class=\"b\">" + kCoverPage + "<p>Text</p></body></html>");
+  EXPECT_EQ(Prepare(kDeclaration + "<p>Text</p>"), kDeclaration + kCoverPage + "<p>Text</p>");
+}
+
+TEST_F(CoverPage, NotAddedWhenTheBookShowsItOrACopyOrItIsMissing) {
+  const std::string shows = kDeclaration + "<body><img src=\"tmpData_files/cover.jpg\"/></body>";
+  EXPECT_EQ(Prepare(shows), shows);
+  Write("tmpData_files/image_1.jpg", "cover bytes");
+  Write("tmpData_files/image_2.jpg", "other bytes");
+  const std::string showsCopy =
+      kDeclaration + "<body><img src=\"tmpData_files/image_2.jpg\"/><img src=\"x.jpg\"/><img "
+                     "src='tmpData_files/image_1.jpg'/></body>";
+  EXPECT_EQ(Prepare(showsCopy), showsCopy);
+  const std::string plain = kDeclaration + "<body><p>Text</p></body>";
+  EXPECT_EQ(Prepare(plain, "tmpData_files/missing.jpg"), plain);
+  EXPECT_EQ(Prepare(plain, ""), plain);
+}
+
+TEST(HtmlPreparerFile, ReplacesTheFileAndLeavesNothingElse) {
+  testbook::ScratchFolder scratch;
+  const std::string path = scratch.File("tmpData.htm");
+  std::ofstream(path, std::ios::binary) << "<p><a id=\"filepos1\" />x</p>";
+  finishing::PrepareHtmlFile(path, "");
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "<p><a id=\"filepos1\" />" + Marker("a1") + "x</p>");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()),
+                          std::filesystem::directory_iterator()),
+            1);
+  EXPECT_THROW(finishing::PrepareHtmlFile(scratch.File("missing.htm"), ""), std::runtime_error);
+}
+
+} // namespace
