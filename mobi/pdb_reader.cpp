@@ -6,9 +6,12 @@
 
 namespace {
 
+// Reads N bytes; after a short read they are all zero, so every decode gives 0.
 template <std::size_t N> bool ReadExactly(FILES *file, std::array<std::uint8_t, N> &bytes) {
-  bytes.fill(0);
-  return FilesRead(bytes.data(), N, 1, file) == N;
+  const bool whole = FilesRead(bytes.data(), N, 1, file) == N;
+  if (!whole)
+    bytes.fill(0);
+  return whole;
 }
 
 bool ReadField(FILES *file, std::string &field, std::size_t size) {
@@ -21,27 +24,23 @@ bool ReadField(FILES *file, std::string &field, std::size_t size) {
 namespace PdbUtil {
 
 bool ReadUnsignedShort(FILES *file, std::uint16_t &value) {
-  std::array<std::uint8_t, 2> b;
-  bool whole = ReadExactly(file, b);
-  value = whole ? static_cast<std::uint16_t>(b[0] << 8 | b[1]) : 0;
+  std::array<std::uint8_t, 2> bytes;
+  const bool whole = ReadExactly(file, bytes);
+  value = *ByteReader(bytes).U16BE(0);
   return whole;
 }
 
 bool ReadUnsignedLongBE(FILES *file, std::uint32_t &value) {
-  std::array<std::uint8_t, 4> b;
-  bool whole = ReadExactly(file, b);
-  value = whole ? std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 |
-                      std::uint32_t{b[2]} << 8 | std::uint32_t{b[3]}
-                : 0;
+  std::array<std::uint8_t, 4> bytes;
+  const bool whole = ReadExactly(file, bytes);
+  value = *ByteReader(bytes).U32BE(0);
   return whole;
 }
 
 bool ReadUnsignedLongLE(FILES *file, std::uint32_t &value) {
-  std::array<std::uint8_t, 4> b;
-  bool whole = ReadExactly(file, b);
-  value = whole ? std::uint32_t{b[3]} << 24 | std::uint32_t{b[2]} << 16 |
-                      std::uint32_t{b[1]} << 8 | std::uint32_t{b[0]}
-                : 0;
+  std::array<std::uint8_t, 4> bytes;
+  const bool whole = ReadExactly(file, bytes);
+  value = *ByteReader(bytes).U32LE(0);
   return whole;
 }
 
