@@ -11,6 +11,7 @@
 #include "byte_reader.h"
 #include "mobi_operator.h"
 #include "mobi_writer.h"
+#include "sample_books.h"
 #include "test_files.h"
 
 namespace {
@@ -35,48 +36,6 @@ private:
 Bytes Concat(Bytes head, const Bytes &tail) {
   head.insert(head.end(), tail.begin(), tail.end());
   return head;
-}
-
-// PalmDOC text that decodes to `text`: literal runs of up to eight bytes.
-Bytes PalmDocLiterals(const std::string &text) {
-  Bytes out;
-  for (std::size_t at = 0; at < text.size(); at += 8) {
-    const std::string piece = text.substr(at, 8);
-    out.push_back(static_cast<std::uint8_t>(piece.size()));
-    out.insert(out.end(), piece.begin(), piece.end());
-  }
-  return out;
-}
-
-const char kMarkup[] =
-    "<html><head><guide><reference type=\"toc\" filepos=0000000060 /></guide></head><body>"
-    "<p>Chapter <a filepos=00000120>one</a> and <a FILEPOS='7'>seven</a>.</p>"
-    "<img recindex=\"00001\" alt=x><img recindex='2'><p height=\"1em\">End<mbp:pagebreak/>"
-    "<image src=cover.jpg></body></html>";
-
-Bytes Gif() { return testbook::ToBytes(std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13)); }
-
-std::vector<testbook::BookSpec> WrittenBooks() {
-  std::vector<testbook::BookSpec> books;
-  testbook::BookSpec plain;
-  plain.textRecords = testbook::SplitText(std::string(kMarkup) + std::string(300, 'x'), 128);
-  plain.imageRecords = {Gif(), testbook::ToBytes("\xFF\xD8\xFF\xE0 jpeg"),
-                        testbook::ToBytes("FLIS\0\0\0\x08")};
-  plain.exth = {{100, testbook::ToBytes("Author, An")}, {201, Bytes{0, 0, 0, 0}}};
-  books.push_back(plain);
-
-  testbook::BookSpec palmdoc = plain;
-  palmdoc.compression = 2;
-  palmdoc.textRecords = {PalmDocLiterals(kMarkup), Bytes{'a', 'b', 0x80, 0x13, 0xE1, 0x00}};
-  palmdoc.textEncoding = 1252;
-  palmdoc.mobiHeaderLength = 264;
-  palmdoc.extraDataFlags = 3;
-  books.push_back(palmdoc);
-
-  testbook::BookSpec empty;
-  empty.fullName = "";
-  books.push_back(empty);
-  return books;
 }
 
 void AddCorpusPieces(SeedFolder &doc, SeedFolder &images) {
@@ -109,13 +68,14 @@ int main(int argc, char **argv) {
   SeedFolder books(root, "mobi_info"), doc(root, "doc_decompressor"), html(root, "mobi_html"),
       images(root, "tarn_png");
 
-  for (const testbook::BookSpec &spec : WrittenBooks())
-    books.Add(testbook::BuildBook(spec));
-  doc.Add(Concat({0x10, 0x00}, PalmDocLiterals(kMarkup)));
+  for (const testbook::SampleBook &book : testbook::SampleBooks())
+    books.Add(book.bytes);
+  doc.Add(Concat({0x10, 0x00}, testbook::PalmDocLiterals(testbook::kSampleMarkup)));
   doc.Add(Bytes{0x00, 0x08, 0x61, 0x62, 0x80, 0x13, 0x03, 0x80, 0x81, 0xC2, 0xE1});
-  html.Add(Concat({0x03}, testbook::ToBytes(std::string("<?xml version=\"1.0\"?>") + kMarkup)));
+  html.Add(Concat({0x03}, testbook::ToBytes(std::string("<?xml version=\"1.0\"?>") +
+                                              testbook::kSampleMarkup)));
   html.Add(Concat({0x00}, testbook::ToBytes("<p>< image x><IMG\trecindex=0>< img recindex=\"3\">")));
-  images.Add(Gif());
+  images.Add(testbook::TinyGif());
   AddCorpusPieces(doc, images);
   return 0;
 }
