@@ -18,9 +18,22 @@ constexpr std::size_t kCdicHeaderSize = 16;
 constexpr std::uint32_t kMaxKeptText = 0x10000;
 constexpr std::size_t kMaxKeptTotal = std::size_t{32} << 20;
 constexpr std::size_t kKeptBlockSize = std::size_t{64} << 10;
+// The store grows with the dictionary, so a small book cannot make the
+// library hold far more than itself; real books keep about 3 bytes per
+// dictionary byte.
+constexpr std::size_t kKeptPerDictionaryByte = 16;
 // Codes decoded below a record's own bits, per record. Real books need a few
-// per byte of text; a dictionary built to expand without end stops here.
+// per byte of text; a dictionary built to expand without end stops here. The
+// budget grows with the record's length, so that a book of many tiny records
+// costs work in proportion to its size.
 constexpr std::uint32_t kStepsPerRecord = 1u << 22;
+constexpr std::uint32_t kStepsPerInputByte = 64;
+constexpr std::uint32_t kStepsPerRecordBase = 1024;
+
+std::uint32_t StepBudget(std::size_t inputBytes) {
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(
+      kStepsPerRecord, kStepsPerRecordBase + std::uint64_t{kStepsPerInputByte} * inputBytes));
+}
 
 } // namespace
 
@@ -81,8 +94,10 @@ bool HuffDecompressor::IndexDictionary() {
   cdicBits = *bits;
   const std::uint64_t perRecord = std::uint64_t{1} << cdicBits;
   std::uint64_t total = 0;
+  std::size_t dictionaryBytes = 0;
   recordEntries.reserve(dictRecords.size());
   for (const auto &record : dictRecords) {
+    dictionaryBytes += record.size();
     const std::uint64_t room =
         record.size() > kCdicHeaderSize ? (record.size() - kCdicHeaderSize) / 2 : 0;
     const auto count = static_cast<std::uint32_t>(std::min(perRecord, room));
@@ -90,6 +105,7 @@ bool HuffDecompressor::IndexDictionary() {
     total += count;
   }
   entries.resize(total);
+  keptLimit = std::min(kMaxKeptTotal, kKeptPerDictionaryByte * dictionaryBytes + kKeptBlockSize);
   return true;
 }
 
@@ -203,7 +219,7 @@ void HuffDecompressor::Expand(Entry &entry, std::uint32_t nesting) {
 // Writes the expansion of a cleanly expanding entry, whose parts are all kept
 // or literal, into the store; null when the store is full.
 const std::uint8_t *HuffDecompressor::KeepText(const Entry &entry, std::uint32_t length) {
-  if (keptTotal + length > kMaxKeptTotal)
+  if (keptTotal + length > keptLimit)
     return nullptr;
   if (keptBlocks.empty() || keptBlockSize - keptBlockUsed < length) {
     keptBlockSize = std::max<std::size_t>(kKeptBlockSize, length);
@@ -274,7 +290,7 @@ std::uint32_t HuffDecompressor::Decompress(std::span<const std::uint8_t> record,
   }
   outStart = outPos = out;
   outEnd = out + outSize;
-  stepsLeft = kStepsPerRecord;
+  stepsLeft = StepBudget(record.size() - trailing);
   DecodeLevel(record.first(record.size() - trailing), 0);
   const auto written = static_cast<std::uint32_t>(outPos - outStart);
   outStart = outEnd = outPos = nullptr;

@@ -78,6 +78,7 @@ private:
   std::size_t keptBlockUsed = 0;
   std::size_t keptBlockSize = 0;
   std::size_t keptTotal = 0;
+  std::size_t keptLimit = 0; // bytes the store may hold, set by the dictionary's size
   char *outStart = nullptr;
   char *outEnd = nullptr;
   char *outPos = nullptr;

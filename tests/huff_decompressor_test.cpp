@@ -204,6 +204,29 @@ TEST(HuffDecompressor, EntriesThatMultiplyWithoutEndStopWithTheError) {
   EXPECT_TRUE(huff.Error());
 }
 
+TEST(HuffDecompressor, WorkOfARecordIsBoundedByItsLength) {
+  // Entry 5 expands to 2 MiB; finishing it once the space is full takes some
+  // 135,000 codes, far more than a one-byte record may spend. Without a bound
+  // per byte, a book of many such records would take hours.
+  std::vector<CdicEntry> entries{Literal("zz")};
+  for (std::uint32_t k = 1; k <= 5; ++k)
+    entries.push_back(Coded(Bytes(16, Code(k - 1))));
+  auto huff = ByteCoded(entries);
+  EXPECT_EQ(Decode(huff, {Code(5)}), std::string(4096, 'z'));
+  EXPECT_TRUE(huff.Error());
+
+  auto three = ByteCoded(entries);
+  EXPECT_EQ(Decode(three, {Code(3)}), std::string(4096, 'z'));
+  EXPECT_FALSE(three.Error()) << "some 300 codes fit the budget of a one-byte record";
+
+  // A longer record may spend more.
+  auto longer = ByteCoded(entries);
+  Bytes record(2200, Code(0));
+  record.front() = Code(5);
+  EXPECT_EQ(Decode(longer, record), std::string(4096, 'z'));
+  EXPECT_FALSE(longer.Error());
+}
+
 TEST(HuffDecompressor, TrailingEntriesAreStrippedAndCoveringTheRecordIsAnError) {
   auto huff = ByteCoded({Literal("a"), Literal("b")}, 0x0003);
   // text, multibyte count byte 0 (one byte), entry of size 1
