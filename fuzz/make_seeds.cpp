@@ -11,6 +11,7 @@
 #include "byte_reader.h"
 #include "mobi_operator.h"
 #include "mobi_writer.h"
+#include "palmdoc_encoder.h"
 #include "sample_books.h"
 #include "test_files.h"
 
@@ -38,23 +39,50 @@ Bytes Concat(Bytes head, const Bytes &tail) {
   return head;
 }
 
-void AddCorpusPieces(SeedFolder &doc, SeedFolder &images) {
-  for (const fs::path &path : testbook::CorpusBooks()) {
-    MobiOperator book;
-    if (book.Init(path.c_str()) != 0)
-      continue;
-    const Bytes record0 = book.ReadSection(0);
-    const ByteReader reader(record0);
-    const std::uint16_t compression = reader.U16BE(0).value_or(0);
-    const std::uint16_t textCount = reader.U16BE(8).value_or(0);
-    const std::uint32_t firstImage = reader.U32BE(108).value_or(0);
-    if (compression == PdbRecord0::kPalmDoc)
-      for (std::uint32_t i = 1; i <= textCount && i <= 3; ++i)
-        doc.Add(Concat({0x10, 0x00}, book.ReadSection(i)));
-    for (std::uint32_t i = firstImage; firstImage != 0 && i < firstImage + 3; ++i)
-      if (Bytes record = book.ReadSection(i); !record.empty() && record.size() < 64 * 1024)
-        images.Add(record);
-  }
+struct Seeds {
+  SeedFolder books, doc, huff, html, images;
+};
+
+// The HUFF/CDIC fuzzer's input: flags, CDIC count, output size, then the
+// HUFF record, the CDIC records and a few text records, each length-prefixed.
+Bytes HuffInput(MobiOperator &book, const ByteReader &record0) {
+  const std::uint32_t first = record0.U32BE(112).value_or(0);
+  const std::uint32_t count = record0.U32BE(116).value_or(0);
+  const bool flagged = record0.U32BE(20).value_or(0) >= 228;
+  Bytes input;
+  testbook::AppendU16BE(input, flagged ? record0.U16BE(242).value_or(0) : 0);
+  input.push_back(static_cast<std::uint8_t>(count - 2));
+  testbook::AppendU16BE(input, record0.U16BE(10).value_or(4096));
+  auto append = [&](const Bytes &record) {
+    testbook::AppendU16BE(input, static_cast<std::uint16_t>(record.size()));
+    input.insert(input.end(), record.begin(), record.end());
+  };
+  for (std::uint32_t i = first; i < first + count; ++i)
+    append(book.ReadSection(i, 0xFFFF));
+  for (std::uint32_t i = 1; i <= 3; ++i)
+    append(book.ReadSection(i, 0xFFFF));
+  return input;
+}
+
+// Text records, HUFF tables and pictures of the book at `path`.
+void AddPieces(const fs::path &path, Seeds &seeds) {
+  MobiOperator book;
+  if (book.Init(path.c_str()) != 0)
+    return;
+  const Bytes record0 = book.ReadSection(0);
+  const ByteReader reader(record0);
+  const std::uint16_t compression = reader.U16BE(0).value_or(0);
+  const std::uint16_t textCount = reader.U16BE(8).value_or(0);
+  const std::uint32_t firstImage = reader.U32BE(108).value_or(0);
+  if (compression == PdbRecord0::kPalmDoc)
+    for (std::uint32_t i = 1; i <= textCount && i <= 3; ++i)
+      seeds.doc.Add(Concat({0x10, 0x00}, book.ReadSection(i)));
+  if (compression == PdbRecord0::kHuffCdic && reader.U32BE(116).value_or(0) >= 2 &&
+      reader.U32BE(116).value_or(0) <= 9)
+    seeds.huff.Add(HuffInput(book, reader));
+  for (std::uint32_t i = firstImage; firstImage != 0 && i < firstImage + 3; ++i)
+    if (Bytes record = book.ReadSection(i); !record.empty() && record.size() < 64 * 1024)
+      seeds.images.Add(record);
 }
 
 } // namespace
@@ -65,17 +93,22 @@ int main(int argc, char **argv) {
     return 64;
   }
   const fs::path root = argv[1];
-  SeedFolder books(root, "mobi_info"), doc(root, "doc_decompressor"), html(root, "mobi_html"),
-      images(root, "tarn_png");
+  Seeds seeds{{root, "mobi_info"}, {root, "doc_decompressor"}, {root, "huff_decompressor"},
+              {root, "mobi_html"}, {root, "tarn_png"}};
 
-  for (const testbook::SampleBook &book : testbook::SampleBooks())
-    books.Add(book.bytes);
-  doc.Add(Concat({0x10, 0x00}, testbook::PalmDocLiterals(testbook::kSampleMarkup)));
-  doc.Add(Bytes{0x00, 0x08, 0x61, 0x62, 0x80, 0x13, 0x03, 0x80, 0x81, 0xC2, 0xE1});
-  html.Add(Concat({0x03}, testbook::ToBytes(std::string("<?xml version=\"1.0\"?>") +
-                                              testbook::kSampleMarkup)));
-  html.Add(Concat({0x00}, testbook::ToBytes("<p>< image x><IMG\trecindex=0>< img recindex=\"3\">")));
-  images.Add(testbook::TinyGif());
-  AddCorpusPieces(doc, images);
+  testbook::ScratchFolder scratch;
+  for (const testbook::SampleBook &book : testbook::SampleBooks()) {
+    seeds.books.Add(book.bytes);
+    testbook::WriteFile(scratch.File(book.name), book.bytes);
+    AddPieces(scratch.File(book.name), seeds);
+  }
+  for (const fs::path &path : testbook::CorpusBooks())
+    AddPieces(path, seeds);
+  seeds.doc.Add(Bytes{0x00, 0x08, 0x61, 0x62, 0x80, 0x13, 0x03, 0x80, 0x81, 0xC2, 0xE1});
+  seeds.html.Add(Concat({0x03}, testbook::ToBytes(std::string("<?xml version=\"1.0\"?>") +
+                                                    testbook::kSampleMarkup)));
+  seeds.html.Add(
+      Concat({0x00}, testbook::ToBytes("<p>< image x><IMG\trecindex=0>< img recindex=\"3\">")));
+  seeds.images.Add(testbook::TinyGif());
   return 0;
 }

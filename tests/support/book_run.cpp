@@ -46,6 +46,7 @@ bool IsUnpackResult(int code) {
   case MOBI_ERR_COMPRESSION:
   case MOBI_ERR_RECORD_SIZE:
   case MOBI_ERR_ENCRYPTED:
+  case MOBI_ERR_DAMAGED:
     return true;
   default:
     return false;

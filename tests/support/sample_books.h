@@ -1,7 +1,7 @@
 // Small books made with the test writer that exercise every part of the
 // format the library reads: EXTH author and cover, filepos links, recindex
-// pictures, skipped record kinds, PalmDOC text with trailing entries. The
-// bad-input sweep corrupts them and the fuzzers start from them.
+// pictures, skipped record kinds, PalmDOC and HUFF/CDIC text with trailing
+// entries. The bad-input sweep corrupts them and the fuzzers start from them.
 #pragma once
 
 #include <string>
@@ -20,9 +20,6 @@ std::vector<SampleBook> SampleBooks();
 
 // Markup that holds every construct the text step and the post-pass rewrite.
 extern const char kSampleMarkup[];
-
-// PalmDOC text that decodes to `text`: literal runs of up to eight bytes.
-Bytes PalmDocLiterals(const std::string &text);
 
 // A one-pixel GIF.
 Bytes TinyGif();
