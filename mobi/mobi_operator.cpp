@@ -334,6 +334,15 @@ constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"U
 // Far beyond any real book; keeps every later size inside an int and a
 // decompression bomb from eating the machine.
 constexpr std::size_t kMaxBookText = std::size_t{512} << 20;
+// Below that, the text may be a few times the book and no more: PalmDOC at
+// most quintuples its records, real HUFF/CDIC books hold less text than file.
+// The constant leaves room for a small book of very repetitive text.
+constexpr std::uint64_t kTextPerBookByte = 8;
+constexpr std::uint64_t kTextAnyBook = std::uint64_t{16} << 20;
+// Text records follow one another in a sound book, so together they read at
+// most the file. A damaged record list can point many records at the same
+// bytes; reading stops at twice the file, keeping the work in proportion.
+constexpr std::uint64_t kReadPerBookByte = 2;
 // A stored text record is never more than a few times its text (PalmDOC at
 // most doubles it); reading no further keeps a bogus record length cheap.
 constexpr std::uint32_t kStoredRecordFactor = 8;
@@ -380,11 +389,17 @@ int MobiOperator::ProcessTextRecord(const char *path) {
 
 int MobiOperator::ReadBookText(std::string &text) {
   const std::uint32_t outSize = record0->textRecordSize;
-  for (std::uint32_t index = 1; index <= record0->textRecordCount; ++index) {
-    const std::vector<std::uint8_t> record = ReadSection(index, outSize * kStoredRecordFactor);
+  const std::uint64_t maxText =
+      std::min<std::uint64_t>(kMaxBookText, kTextPerBookByte * fileSize + kTextAnyBook);
+  std::uint64_t readLeft = kReadPerBookByte * fileSize;
+  for (std::uint32_t index = 1; index <= record0->textRecordCount && readLeft > 0; ++index) {
+    const std::vector<std::uint8_t> record = ReadSection(
+        index, static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                   std::uint64_t{outSize} * kStoredRecordFactor, readLeft)));
+    readLeft -= record.size();
     if (record.empty())
       continue;
-    if (text.size() + outSize > kMaxBookText)
+    if (text.size() + outSize > maxText)
       return MOBI_ERR_MEMORY;
     const std::size_t start = text.size();
     text.resize(start + outSize);

@@ -3,6 +3,8 @@
 #include <string>
 
 #include "book_fixture.h"
+#include "byte_reader.h"
+#include "huff_encoder.h"
 #include "tarn_mobi.h"
 #include "text_encoder.h"
 
@@ -192,6 +194,47 @@ TEST_F(TextRecordTest, UnclosedTagsAndLongNumbersAreHandledInOnePass) {
   const std::string zeros = "<a filepos=" + std::string(1000000, '0');
   EXPECT_EQ(Convert(SplitText(unclosed + zeros + "x>" + zeros + ">", 4096)),
             Anchor("0") + unclosed + zeros + "x>" + Link("0"));
+}
+
+TEST_F(TextRecordTest, RecordsThatShareTheirBytesReadTheBookAtMostTwice) {
+  // Every odd entry of the record list points back at the first text record;
+  // the even ones, wrapping around, read the 4 KiB after it. Unchecked, 2,000
+  // such records make 8 MB of text out of a book of 29 KB.
+  BookSpec spec;
+  spec.textRecords = {Bytes(4096, 'a')};
+  spec.textRecords.resize(2000);
+  spec.tailRecords = {Bytes(4096, 'b')};
+  Bytes bytes = testbook::BuildBook(spec);
+  const std::uint32_t first = *ByteReader(bytes).U32BE(78 + 8);
+  for (std::size_t i = 1; i <= 2000; i += 2)
+    testbook::PutU32BE(bytes, 78 + 8 * i, first);
+  Open(spec, bytes);
+  ASSERT_EQ(book.ProcessTextRecord(HtmlPath().c_str()), MOBI_OK);
+  const std::string html = Contents(HtmlPath());
+  EXPECT_LE(html.size(), kDeclaration.size() + 2 * bytes.size());
+  EXPECT_GT(html.size(), bytes.size()) << "the records still read what the bound allows";
+}
+
+TEST_F(TextRecordTest, TextFarBeyondTheBookStopsTheStep) {
+  // One code names 32,000 bytes, so each record of one byte holds 64,000
+  // bytes of text: 600 of them would make 38 MB out of a book of 40 KB.
+  const std::string phrase(32000, 'x');
+  const testbook::HuffEncoder encoder({{phrase}}, {phrase + phrase});
+  BookSpec spec;
+  spec.compression = 17480;
+  spec.textRecordSize = 65000;
+  spec.huffRecords = encoder.Records();
+  spec.textRecords.assign(600, encoder.Encode(phrase + phrase));
+  spec.tailRecords = {Bytes{0xE9, 0x8E, '\r', '\n'}}; // the HUFF/CDIC range needs a record after it
+  Open(spec);
+  ASSERT_EQ(book.ProcessZeroRecord(), MOBI_OK);
+  EXPECT_EQ(book.ProcessTextRecord(HtmlPath().c_str()), MOBI_ERR_MEMORY);
+
+  spec.textRecords.resize(100); // 6.4 MB of text is allowed any book
+  Open(spec);
+  ASSERT_EQ(book.ProcessZeroRecord(), MOBI_OK);
+  EXPECT_EQ(book.ProcessTextRecord(HtmlPath().c_str()), MOBI_OK);
+  EXPECT_EQ(Contents(HtmlPath()).size(), kDeclaration.size() + 100 * 64000);
 }
 
 TEST_F(TextRecordTest, FailuresHaveTheirOwnCodes) {

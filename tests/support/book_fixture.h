@@ -16,9 +16,11 @@ namespace testbook {
 class BookFixture : public ::testing::Test {
 protected:
   // Writes the book, opens it and fills record 0 as the record-0 step would.
-  void Open(const BookSpec &spec) {
+  void Open(const BookSpec &spec) { Open(spec, BuildBook(spec)); }
+  // The same for `bytes`, the book `spec` describes as changed by the test.
+  void Open(const BookSpec &spec, const Bytes &bytes) {
     book.Destroy(); // a test may open several books in turn
-    WriteFile(scratch.File("book.mobi"), BuildBook(spec));
+    WriteFile(scratch.File("book.mobi"), bytes);
     ASSERT_EQ(book.Init(scratch.File("book.mobi").c_str()), 0);
     book.outputFolder = scratch.Path().string();
     book.bookStem = "book";
