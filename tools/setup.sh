@@ -29,11 +29,46 @@ if ((${#missing[@]})); then
 fi
 
 jobs="$(nproc)"
-build() { # build FOLDER [cmake options...]
+configure() { # configure FOLDER [cmake options...]
   local folder="$1"
   shift
   cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$folder" -j "$jobs"
+}
+build() { # build FOLDER [cmake options...]
+  configure "$@"
+  cmake --build "$1" -j "$jobs"
+}
+
+# The bad-input sweep and the fuzzers' regression replays again, under
+# AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer.
+fuzzers=(mobi_info doc_decompressor huff_decompressor mobi_html)
+sanitized_tests() {
+  configure build-sanitize -DSANITIZE=ON -DBOOKCONV_BENCH=OFF
+  cmake --build build-sanitize -j "$jobs" --target bad_input_sweep_test "${fuzzers[@]/%/_replay}"
+  ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -R 'BadInputSweep|_fuzzer_replay'
+}
+
+# Each fuzzer for a few seconds from its seeds and kept failures; a crash,
+# leak or timeout fails. Longer runs: the same command with a larger
+# -max_total_time.
+fuzz_smoke() {
+  local folder=build-fuzz
+  CC=clang CXX=clang++ configure "$folder" -DFUZZ=ON -DBOOKCONV_TESTS=OFF -DBOOKCONV_BENCH=OFF
+  cmake --build "$folder" -j "$jobs" --target make_seeds "${fuzzers[@]/%/_fuzzer}"
+  rm -rf "$folder/seeds"
+  "$folder/fuzz/make_seeds" "$folder/seeds"
+  for unit in "${fuzzers[@]}"; do
+    mkdir -p "$folder/corpus/$unit"
+    local log="$folder/$unit.log"
+    if ! "$folder/fuzz/${unit}_fuzzer" -max_total_time=12 -timeout=10 -rss_limit_mb=2048 \
+      -dict=fuzz/mobi.dict -artifact_prefix="$folder/$unit-" -print_final_stats=1 \
+      "$folder/corpus/$unit" "$folder/seeds/$unit" "fuzz/regressions/$unit" >"$log" 2>&1; then
+      tail -n 60 "$log" >&2
+      echo "fuzzer $unit failed; the input is kept as $folder/$unit-*" >&2
+      exit 1
+    fi
+    sed -n "s/^stat::number_of_executed_units: */$unit: executions /p" "$log"
+  done
 }
 
 case "$task" in
@@ -46,6 +81,8 @@ sample)
 test)
   build build
   ctest --test-dir build --output-on-failure -j "$jobs"
+  sanitized_tests
+  fuzz_smoke
   ;;
 *)
   echo "usage: tools/setup.sh sample|test" >&2
