@@ -45,6 +45,10 @@ int RenderPdf(const std::string &htmlPath, const std::string &pdfPath,
   wkhtmltopdf_set_object_setting(page, "web.enableJavascript", "false");
   wkhtmltopdf_set_object_setting(page, "load.blockLocalFileAccess", "true");
   wkhtmltopdf_set_object_setting(page, "load.allowed.append", workFolder.c_str());
+  // Nor may it reach the network: every web address goes to a proxy that is
+  // not there, so it fails at once, as a gap, instead of telling a server
+  // that the book was opened or waiting on one that never answers.
+  wkhtmltopdf_set_object_setting(page, "load.proxy", "http://127.0.0.1:1");
   wkhtmltopdf_set_object_setting(page, "web.userStyleSheet", kStyleSheet);
 
   wkhtmltopdf_converter *converter = wkhtmltopdf_create_converter(global);
