@@ -54,9 +54,9 @@ namespace fs = std::filesystem;
 constexpr unsigned kSecondsPerRun = 20;
 // Each run unpacks a whole book, so a large book gets fewer runs: an even
 // sample of its damaged copies, about this many bytes of book in all.
-constexpr std::size_t kBookBytesPerSweep = std::size_t{64} << 20;
+constexpr std::size_t kBookBytesPerSweep = std::size_t{32} << 20;
 constexpr int kSampledTruncations = 12;
-constexpr int kCorruptionsPerRegion = 30;
+constexpr int kCorruptionsPerRegion = 20;
 
 // The library may hold a small multiple of the book in memory, and no more.
 std::int64_t HeapBound(std::size_t bookSize) {
@@ -379,6 +379,9 @@ Bytes BytesOf(const SweepBook &book) {
   return book.bytes.empty() ? testbook::ReadFile((testbook::CorpusFolder() / book.name).string())
                             : book.bytes;
 }
+
+// Test names and messages show the book by its name.
+void PrintTo(const SweepBook &book, std::ostream *out) { *out << book.name; }
 
 class BadInputSweep : public ::testing::TestWithParam<SweepBook> {
 protected:
