@@ -463,15 +463,11 @@ std::string ImageExtension(std::span<const std::uint8_t> bytes, const std::strin
 // in the file. Only a record whose list successor starts below it (or the last
 // record) needs the search; without it a damaged list would let every such
 // record run to the end of the file and be written out whole.
-std::uint32_t RecordExtent(const std::vector<std::uint32_t> &offsets, std::uint32_t index) {
-  const std::uint32_t own = offsets[index];
-  if (index + 1 < offsets.size() && offsets[index + 1] >= own)
+std::uint32_t RecordExtent(const PdbHeader &header, std::uint32_t index) {
+  const std::vector<std::uint32_t> &offsets = header.recordOffsets;
+  if (index + 1 < offsets.size() && offsets[index + 1] >= offsets[index])
     return UINT32_MAX;
-  std::uint32_t next = UINT32_MAX;
-  for (std::uint32_t offset : offsets)
-    if (offset > own && offset < next)
-      next = offset;
-  return next == UINT32_MAX ? UINT32_MAX : next - own;
+  return header.ExtentInFile(index);
 }
 
 // Writes `bytes` to `path`; a file that cannot be written whole is removed.
@@ -507,7 +503,7 @@ int MobiOperator::GenImage(std::int32_t index, std::string &name) {
   if (index < 0 || static_cast<std::uint32_t>(index) >= RecordCount())
     return 1;
   const std::uint32_t record = static_cast<std::uint32_t>(index);
-  const std::vector<std::uint8_t> bytes = ReadSection(record, RecordExtent(header->recordOffsets, record));
+  const std::vector<std::uint8_t> bytes = ReadSection(record, RecordExtent(*header, record));
   if (bytes.empty())
     return 1;
   const std::string tag = RecordTag(bytes);

@@ -1,5 +1,6 @@
 #include "pdb_reader.h"
 
+#include <algorithm>
 #include <array>
 
 #include "byte_reader.h"
@@ -69,5 +70,13 @@ bool PdbHeader::read(FILES *file) {
   recordOffsets.reserve(entries);
   for (std::size_t i = 0; i < entries; ++i)
     recordOffsets.push_back(reader.U32BE(i * kRecordEntrySize).value_or(0));
+  sortedOffsets_ = recordOffsets;
+  std::sort(sortedOffsets_.begin(), sortedOffsets_.end());
   return got == list.size() && FilesTell(file) == start + kHeaderSize + list.size();
+}
+
+std::uint32_t PdbHeader::ExtentInFile(std::uint32_t index) const {
+  const std::uint32_t own = recordOffsets.at(index);
+  const auto next = std::upper_bound(sortedOffsets_.begin(), sortedOffsets_.end(), own);
+  return next == sortedOffsets_.end() ? UINT32_MAX : *next - own;
 }

@@ -27,8 +27,15 @@ public:
   // file cannot back.
   bool read(FILES *file);
 
+  // Bytes from the start of the record at `index` to the next record start in
+  // the file, whatever the list order; UINT32_MAX when no record follows it.
+  std::uint32_t ExtentInFile(std::uint32_t index) const;
+
   std::string databaseName;           // 32 bytes as stored
   std::uint16_t attributes = 0;
   std::string typeCreator;            // 8 bytes: type then creator
   std::vector<std::uint32_t> recordOffsets; // absolute start of each record
+
+private:
+  std::vector<std::uint32_t> sortedOffsets_; // recordOffsets in file order
 };

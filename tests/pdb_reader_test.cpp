@@ -101,4 +101,16 @@ TEST(PdbUtil, IntegerReadersAndShortReads) {
   FilesClose(file);
 }
 
+TEST(PdbHeader, ExtentInFileFollowsFileOrderNotListOrder) {
+  Bytes bytes = testbook::BuildPdb({Bytes(10), Bytes(20), Bytes(30)});
+  // List the records backwards: the third first, the first last.
+  for (int i = 0; i < 3; ++i)
+    testbook::PutU32BE(bytes, 78 + 8 * i, 104 + (i == 0 ? 30 : i == 1 ? 10 : 0));
+  HeaderOf read(bytes);
+  ASSERT_EQ(read.header.recordOffsets, (std::vector<std::uint32_t>{134, 114, 104}));
+  EXPECT_EQ(read.header.ExtentInFile(2), 10u);
+  EXPECT_EQ(read.header.ExtentInFile(1), 20u);
+  EXPECT_EQ(read.header.ExtentInFile(0), UINT32_MAX) << "nothing starts after the last record";
+}
+
 } // namespace
