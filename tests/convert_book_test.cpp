@@ -159,18 +159,24 @@ TEST(ConvertBookChecks, TemporaryNamesAlreadyInUseAreNotTouched) {
   EXPECT_EQ(Snapshot(setup.work), before);
 }
 
+// Converts the book of `spec`; it must fail with `code` and one error line
+// naming `cause`, write no PDF and leave the working folder as it was.
+void ExpectRefusedBook(const testbook::BookSpec &spec, int code, const std::string &cause) {
+  BookInFolders setup(testbook::BuildBook(spec));
+  const auto before = Snapshot(setup.work);
+  const Outcome outcome = Convert(setup.input, setup.output, setup.work + "/");
+  EXPECT_EQ(outcome.result, code);
+  ExpectErrorNaming(outcome, cause);
+  EXPECT_EQ(ErrorLines(outcome.err).size(), 1u);
+  EXPECT_EQ(Snapshot(setup.work), before);
+  EXPECT_FALSE(fs::exists(setup.output));
+}
+
 TEST(ConvertBookFailures, NotAMobiBookExitsFourAndLeavesTheFolder) {
   testbook::BookSpec spec;
   spec.typeCreator = "TEXtREAd";
   spec.textRecords = testbook::SplitText("<p>plain PalmDOC text</p>");
-  BookInFolders setup(testbook::BuildBook(spec));
-  const auto before = Snapshot(setup.work);
-  const Outcome outcome = Convert(setup.input, setup.output, setup.work + "/");
-  EXPECT_EQ(outcome.result, kNotABook);
-  ExpectErrorNaming(outcome, "not a BOOKMOBI");
-  EXPECT_EQ(ErrorLines(outcome.err).size(), 1u);
-  EXPECT_EQ(Snapshot(setup.work), before);
-  EXPECT_FALSE(fs::exists(setup.output));
+  ExpectRefusedBook(spec, kNotABook, "not a BOOKMOBI");
 }
 
 TEST(ConvertBookFailures, EncryptedBookExitsFiveAndLeavesTheFolder) {
@@ -178,14 +184,7 @@ TEST(ConvertBookFailures, EncryptedBookExitsFiveAndLeavesTheFolder) {
   spec.compression = 2;
   spec.encryption = 2;
   spec.textRecords = testbook::SplitText("scrambled");
-  BookInFolders setup(testbook::BuildBook(spec));
-  const auto before = Snapshot(setup.work);
-  const Outcome outcome = Convert(setup.input, setup.output, setup.work + "/");
-  EXPECT_EQ(outcome.result, kNotUnpacked);
-  ExpectErrorNaming(outcome, "encrypted");
-  EXPECT_EQ(ErrorLines(outcome.err).size(), 1u);
-  EXPECT_EQ(Snapshot(setup.work), before);
-  EXPECT_FALSE(fs::exists(setup.output));
+  ExpectRefusedBook(spec, kNotUnpacked, "encrypted");
 }
 
 TEST(ConvertBookFailures, RenderingThatCannotWriteItsPdfExitsSix) {
