@@ -11,12 +11,7 @@ using testbook::BookSpec;
 using testbook::Bytes;
 using testbook::ExthRecord;
 using testbook::ToBytes;
-
-Bytes U32(std::uint32_t value) {
-  Bytes bytes;
-  testbook::AppendU32BE(bytes, value);
-  return bytes;
-}
+using testbook::U32;
 
 class MetaInfoTest : public testbook::BookFixture {
 protected:

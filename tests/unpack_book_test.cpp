@@ -16,12 +16,7 @@ namespace {
 using testbook::BookSpec;
 using testbook::Bytes;
 using testbook::ToBytes;
-
-Bytes U32(std::uint32_t value) {
-  Bytes bytes;
-  testbook::AppendU32BE(bytes, value);
-  return bytes;
-}
+using testbook::U32;
 
 // A heap text from the library, released with free().
 std::string Take(char *text) {

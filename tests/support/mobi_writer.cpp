@@ -24,6 +24,12 @@ void AppendU16BE(Bytes &bytes, std::uint16_t value) { PutU16BE(bytes, bytes.size
 
 void AppendU32BE(Bytes &bytes, std::uint32_t value) { PutU32BE(bytes, bytes.size(), value); }
 
+Bytes U32(std::uint32_t value) {
+  Bytes bytes;
+  AppendU32BE(bytes, value);
+  return bytes;
+}
+
 Bytes BuildExth(const std::vector<ExthRecord> &records) {
   Bytes body;
   for (const ExthRecord &record : records) {

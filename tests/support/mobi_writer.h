@@ -15,6 +15,8 @@ void PutU16BE(Bytes &bytes, std::size_t offset, std::uint16_t value);
 void PutU32BE(Bytes &bytes, std::size_t offset, std::uint32_t value);
 void AppendU16BE(Bytes &bytes, std::uint16_t value);
 void AppendU32BE(Bytes &bytes, std::uint32_t value);
+// The four big-endian bytes of `value`, e.g. an EXTH record's data.
+Bytes U32(std::uint32_t value);
 
 struct ExthRecord {
   std::uint32_t type = 0;
