@@ -16,7 +16,8 @@ struct MobiData {
 
 namespace {
 
-const char copyright[] = "Tarn_Mobi: MOBI e-book unpacker. Copyright (c) 2026 the bookconv developers.";
+const char copyright[] = "Tarn_Mobi " TARN_MOBI_VERSION
+                         ": MOBI e-book unpacker. Copyright (c) 2026 the bookconv developers.";
 
 template <typename Body, typename Result> Result Guarded(Body body, Result onFailure) {
   try {

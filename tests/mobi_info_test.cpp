@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "mobi_writer.h"
 #include "test_files.h"
@@ -45,6 +46,8 @@ TEST(MobiService, CopyrightIsAFreshCopyEachTime) {
   ASSERT_NE(one, nullptr);
   EXPECT_NE(one.get(), two.get());
   EXPECT_STREQ(one.get(), two.get());
+  EXPECT_NE(std::string(one.get()).find("Tarn_Mobi " PROJECT_VERSION), std::string::npos)
+      << one.get();
 }
 
 TEST(MobiService, ClearUpOnAFreshTableAndTwice) {

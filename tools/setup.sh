@@ -15,6 +15,7 @@ packages=(
 )
 if [[ "$task" == test ]]; then
   packages+=(clang libclang-rt-14-dev)
+  packages+=(man-db) # the install test renders the manual page
 fi
 
 missing=()
