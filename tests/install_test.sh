@@ -56,7 +56,7 @@ fi
 # Where the dynamic linker finds LIBRARY for FILE; every project library must
 # come from the installed tree.
 resolved() { # resolved FILE LIBRARY
-  env -u LD_LIBRARY_PATH ldd "$1" | sed -n "s|^[[:space:]]*$2[^ ]* => \([^ ]*\) .*|\1|p"
+  env -u LD_LIBRARY_PATH ldd "$1" | sed -n "s|^[[:space:]]*$2[^ ]* => \(/[^ ]*\) .*|\1|p"
 }
 expect_from() { # expect_from FILE LIBRARY FOLDER
   local found
