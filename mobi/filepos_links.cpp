@@ -56,6 +56,11 @@ bool AnchorOrder(const FileposAnchor &a, const FileposAnchor &b) {
 
 bool SameAnchor(const FileposAnchor &a, const FileposAnchor &b) { return a.number == b.number; }
 
+void SortUnique(std::vector<FileposAnchor> &anchors) {
+  std::sort(anchors.begin(), anchors.end(), AnchorOrder);
+  anchors.erase(std::unique(anchors.begin(), anchors.end(), SameAnchor), anchors.end());
+}
+
 bool HasHighByte(std::string_view bytes) {
   return std::any_of(bytes.begin(), bytes.end(),
                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
@@ -73,9 +78,17 @@ std::vector<FileposAnchor> CollectFileposTargets(std::string_view text) {
     const std::string_view number = WithoutLeadingZeros(digits);
     anchors.push_back({TargetPosition(number, text.size()), std::string(number)});
   });
-  std::sort(anchors.begin(), anchors.end(), AnchorOrder);
-  anchors.erase(std::unique(anchors.begin(), anchors.end(), SameAnchor), anchors.end());
+  SortUnique(anchors);
   return anchors;
+}
+
+void AddFileposTargets(std::vector<FileposAnchor> &anchors, const std::vector<std::uint32_t> &positions,
+                       std::size_t textSize) {
+  for (std::uint32_t position : positions) {
+    const std::string number = std::to_string(position);
+    anchors.push_back({TargetPosition(number, textSize), number});
+  }
+  SortUnique(anchors);
 }
 
 std::string InsertFileposAnchors(std::string_view text, const std::vector<FileposAnchor> &anchors) {

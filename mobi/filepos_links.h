@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -19,6 +20,11 @@ struct FileposAnchor {
 // Every distinct target named by a filepos attribute anywhere in `text`, in
 // text order. A target past the end of the text is placed at its end.
 std::vector<FileposAnchor> CollectFileposTargets(std::string_view text);
+
+// Adds a target at each of `positions` (the book's contents, say) to
+// `anchors`, keeping them in text order and each target once.
+void AddFileposTargets(std::vector<FileposAnchor> &anchors, const std::vector<std::uint32_t> &positions,
+                       std::size_t textSize);
 
 // `text` with the anchor element of each target in front of the byte at its
 // position, built in one pass.

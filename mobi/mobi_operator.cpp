@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "bit_reader.h"
+#include "book_contents.h"
 #include "byte_reader.h"
 #include "c_file.h"
 #include "doc_decompressor.h"
@@ -362,6 +363,32 @@ std::uint32_t CopyStoredText(std::span<const std::uint8_t> stored, char *out, st
   return n;
 }
 
+// Index records are small (their entry offsets are 16-bit); reading no more
+// keeps a damaged record list cheap.
+constexpr std::uint32_t kIndexRecordLimit = std::uint32_t{1} << 20;
+constexpr std::size_t kIndexDataRecordCount = 24;
+constexpr std::size_t kIndexCncxRecordCount = 52;
+
+// The book's table of contents from its NCX index; none when it has no NCX or
+// the index does not check out.
+std::vector<NcxEntry> BookNcx(MobiOperator &book) {
+  const std::vector<std::uint8_t> record0 = book.ReadSection(0);
+  const auto first = NcxIndexRecord(ByteReader(record0));
+  if (!first || *first >= book.RecordCount())
+    return {};
+  std::vector<std::vector<std::uint8_t>> records{book.ReadSection(*first, kIndexRecordLimit)};
+  const ByteReader primary(records.front());
+  const std::uint64_t count = 1 + std::uint64_t{primary.U32BE(kIndexDataRecordCount).value_or(0)} +
+                              primary.U32BE(kIndexCncxRecordCount).value_or(0);
+  if (*first + count > book.RecordCount())
+    return {};
+  for (std::uint32_t i = 1; i < count; ++i)
+    records.push_back(book.ReadSection(*first + i, kIndexRecordLimit));
+  const std::vector<ByteReader> views(records.begin(), records.end());
+  const auto table = ReadIndex(views, 0);
+  return table ? ReadNcx(*table) : std::vector<NcxEntry>();
+}
+
 } // namespace
 
 int MobiOperator::ProcessTextRecord(const char *path) {
@@ -376,10 +403,19 @@ int MobiOperator::ProcessTextRecord(const char *path) {
   if (result == MOBI_OK)
     result = ReadBookText(text);
   if (result == MOBI_OK) {
-    const std::string anchored = InsertFileposAnchors(text, CollectFileposTargets(text));
+    // The contents' places are anchored like filepos targets.
+    const std::vector<NcxEntry> ncx = BookNcx(*this);
+    std::vector<FileposAnchor> anchors = CollectFileposTargets(text);
+    AddFileposTargets(anchors, ContentsPositions(ncx), text.size());
+    const std::string anchored = InsertFileposAnchors(text, anchors);
     std::string().swap(text); // only the anchored copy is needed from here
     HtmlPieceWriter writer(out.get(), record0->textEncoding == 1252);
-    if (!WriteWithFileposLinks(anchored, writer))
+    // The list is a piece of its own: it is UTF-8 already, whatever the book's code.
+    const std::string_view html = anchored;
+    const std::size_t navAt = ContentsPlace(html);
+    if (!WriteWithFileposLinks(html.substr(0, navAt), writer) ||
+        !writer.WritePiece(ContentsNav(FileposContents(ncx))) ||
+        !WriteWithFileposLinks(html.substr(navAt), writer))
       result = MOBI_ERR_WRITE;
   }
   if (std::fclose(out.release()) != 0 && result == MOBI_OK)
