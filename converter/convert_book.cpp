@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "book_fonts.h"
 #include "finishing_step.h"
 #include "folder_images.h"
 #include "render_pdf.h"
@@ -191,6 +192,7 @@ int RunPipeline(const WorkFiles &files, const char *input, const char *output) {
   unlink(files.book.c_str());
   ConvertFolderImages(files.images, 1);
   finishing->PrepareHtml(files.html);
+  const BookFonts fonts(files.images);
   if (!RenderPdf(files.html, files.pdf, files.folder)) {
     std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
     PrintError("the PDF could not be rendered from %s", input);
