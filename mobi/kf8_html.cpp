@@ -2,29 +2,17 @@
 
 #include <unordered_set>
 
+#include "book_contents.h"
 #include "filepos_links.h"
+#include "html_entities.h"
 #include "kf8_links.h"
 #include "kf8_markup.h"
+#include "kf8_styles.h"
 #include "markup_tags.h"
 
 namespace {
 
 constexpr std::string_view kPosPrefix = "kindle:pos:fid:";
-
-std::string Escaped(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-    case '&': out += "&amp;"; break;
-    case '<': out += "&lt;"; break;
-    case '>': out += "&gt;"; break;
-    case '"': out += "&quot;"; break;
-    default: out += c;
-    }
-  }
-  return out;
-}
 
 // Every position the book points at: its links, contents, guide and start.
 std::vector<std::uint64_t> TargetPositions(const Kf8Document &document) {
@@ -96,43 +84,11 @@ std::string PartOpening(std::size_t index, const PartBody &body) {
   if (index > 0)
     style += style.empty() ? "page-break-before:always" : ";page-break-before:always";
   if (!style.empty())
-    out += " style=\"" + Escaped(style) + "\"";
+    out += " style=\"" + EscapeHtml(style) + "\"";
   return out + ">";
 }
 
 } // namespace
-
-std::string ContentsNav(const std::vector<NcxEntry> &entries, const std::vector<ContentsItem> &items) {
-  // Children by parent; an entry whose parent is missing, itself or not
-  // shallower than it is a root, so the tree has no cycle.
-  const std::size_t n = entries.size();
-  std::vector<std::vector<std::size_t>> children(n + 1);
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto parent = entries[i].parent;
-    const bool nested = parent && *parent < n && *parent != i && entries[*parent].depth < entries[i].depth;
-    children[nested ? *parent : n].push_back(i);
-  }
-  std::string out = "<nav id=\"bookconv-contents\" style=\"display:none\"><ol>";
-  // Depth first without recursion: a path of (node, next child).
-  std::vector<std::pair<std::size_t, std::size_t>> path{{n, 0}};
-  while (!path.empty()) {
-    auto &[node, next] = path.back();
-    if (next == children[node].size()) {
-      path.pop_back();
-      out += path.empty() ? "</ol>" : (children[node].empty() ? "</li>" : "</ol></li>");
-      continue;
-    }
-    const std::size_t child = children[node][next++];
-    out += "<li><a";
-    if (items[child].id)
-      out += " href=\"#" + *items[child].id + "\"";
-    out += ">" + Escaped(items[child].label) + "</a>";
-    if (!children[child].empty())
-      out += "<ol>";
-    path.emplace_back(child, 0);
-  }
-  return out + "</nav>";
-}
 
 bool WriteKf8Html(std::FILE *out, const Kf8Document &document) {
   HtmlPieceWriter writer(out, document.windows1252);
@@ -144,16 +100,17 @@ bool WriteKf8Html(std::FILE *out, const Kf8Document &document) {
 
   std::string piece = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                       "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"/>";
+  const FlowText flowTexts = Kf8FlowTexts(document.flows);
   if (!document.title.empty())
-    piece += "<title>" + Escaped(document.title) + "</title>";
+    piece += "<title>" + EscapeHtml(document.title) + "</title>";
   for (const std::string_view style : StyleTexts(document, bodies))
-    piece += "<style type=\"text/css\">" + document.rewriteStyles(WithoutCdata(style)) + "</style>\n";
+    piece += "<style type=\"text/css\">" + RewriteStyleSheet(WithoutCdata(style), document.resources, flowTexts) +
+             "</style>\n";
   piece += "</head><body>\n";
   if (!writer.WritePiece(piece))
     return false;
 
-  const Kf8LinkContext context{document.fragments, document.flows, document.resourceNames,
-                               document.rewriteStyles, anchors};
+  const Kf8LinkContext context{document.fragments, document.flows, document.resources, anchors};
   std::size_t budget = 0;
   for (const Kf8Part &part : document.parts)
     budget += part.text.size();
@@ -166,12 +123,10 @@ bool WriteKf8Html(std::FILE *out, const Kf8Document &document) {
       return false;
   }
 
-  std::vector<ContentsItem> items;
-  items.reserve(document.contents.size());
-  for (const NcxEntry &entry : document.contents) {
+  piece = ContentsNav(ContentsFromNcx(document.contents, [&](const NcxEntry &entry) {
     const auto position = ContentsPosition(entry, document.fragments);
-    items.push_back({entry.label, position ? anchors.IdOf(*position) : nullptr});
-  }
-  piece = document.contents.empty() ? std::string() : ContentsNav(document.contents, items);
+    const std::string *id = position ? anchors.IdOf(*position) : nullptr;
+    return id ? *id : std::string();
+  }));
   return writer.WritePiece(piece + "\n</body></html>\n");
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "kf8_markup.h"
+#include "kf8_styles.h"
+#include "kindle_address.h"
 #include "markup_tags.h"
 
 namespace {
@@ -10,34 +12,25 @@ namespace {
 constexpr std::string_view kPosPrefix = "kindle:pos:fid:";
 constexpr std::string_view kOffMark = ":off:";
 constexpr std::string_view kEmbedPrefix = "kindle:embed:";
-constexpr std::string_view kFlowPrefix = "kindle:flow:";
 constexpr std::string_view kKindle = "kindle:";
-constexpr std::size_t kMaxBase32Digits = 6;
-
-std::optional<std::uint32_t> Base32Digit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'V')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'v')
-    return c - 'a' + 10;
-  return std::nullopt;
-}
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// The digits that follow `prefix` in `address`, up to the first character that
-// cannot be one.
+// The base-32 digits that follow `prefix` in `address`.
 std::string_view DigitsAfter(std::string_view address, std::string_view prefix) {
   if (!StartsWith(address, prefix))
     return {};
   const std::string_view rest = address.substr(prefix.size());
-  std::size_t end = 0;
-  while (end < rest.size() && Base32Digit(rest[end]))
-    ++end;
+  const std::size_t end = rest.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVabcdefghijklmnopqrstuv");
   return rest.substr(0, end);
+}
+
+// The flow a "kindle:flow:" address names.
+std::optional<std::uint32_t> FlowNumber(std::string_view address) {
+  const auto parsed = ParseKindleAddress(address);
+  return parsed && parsed->kind == KindleAddress::Kind::Flow ? std::optional(parsed->number) : std::nullopt;
 }
 
 std::string PartPrefix(std::size_t index) { return "p" + std::to_string(index) + "-"; }
@@ -63,28 +56,12 @@ void ForEachTagIn(std::string_view text, std::size_t from, std::size_t to, Visit
 
 } // namespace
 
-std::optional<std::uint32_t> Base32(std::string_view digits) {
-  if (digits.empty())
-    return std::nullopt;
-  const std::size_t first = std::min(digits.find_first_not_of('0'), digits.size());
-  if (digits.size() - first > kMaxBase32Digits)
-    return std::nullopt;
-  std::uint32_t value = 0;
-  for (const char c : digits) {
-    const auto digit = Base32Digit(c);
-    if (!digit)
+FlowText Kf8FlowTexts(const std::vector<Flow> &flows) {
+  return [&flows](std::uint32_t number) -> std::optional<std::string_view> {
+    if (number == 0 || number >= flows.size())
       return std::nullopt;
-    value = value * 32 + *digit;
-  }
-  return value;
-}
-
-std::optional<std::uint32_t> EmbedNumber(std::string_view address) {
-  return Base32(DigitsAfter(address, kEmbedPrefix));
-}
-
-std::optional<std::uint32_t> FlowNumber(std::string_view address) {
-  return Base32(DigitsAfter(address, kFlowPrefix));
+    return flows[number].text;
+  };
 }
 
 std::optional<std::uint64_t> FragmentPosition(const std::vector<FragmentEntry> &fragments,
@@ -97,9 +74,9 @@ std::optional<std::uint64_t> FragmentPosition(const std::vector<FragmentEntry> &
 std::optional<std::uint64_t> LinkPosition(const std::vector<FragmentEntry> &fragments,
                                           std::string_view address) {
   const std::string_view fidDigits = DigitsAfter(address, kPosPrefix);
-  const auto fid = Base32(fidDigits);
+  const auto fid = Base32Number(fidDigits);
   const std::string_view rest = address.substr(std::min(address.size(), kPosPrefix.size() + fidDigits.size()));
-  const auto offset = Base32(DigitsAfter(rest, kOffMark));
+  const auto offset = Base32Number(DigitsAfter(rest, kOffMark));
   if (!fid || !offset)
     return std::nullopt;
   return FragmentPosition(fragments, *fid, *offset);
@@ -292,7 +269,8 @@ private:
   // The new value of an attribute, or nothing when the attribute goes.
   std::optional<std::string> RewriteValue(std::string_view name, const std::string &value) {
     if (SameName(name, "style"))
-      return value.find(kKindle) == std::string::npos ? value : context_.rewriteStyles(value);
+      return value.find(kKindle) == std::string::npos ? value
+                                                      : RewriteStyleAttribute(value, context_.resources, FlowTexts());
     const bool address = SameName(name, "href") || SameName(name, "src") || SameName(name, "xlink:href");
     if (address && StartsWith(value, kPosPrefix)) {
       const auto position = LinkPosition(context_.fragments, value);
@@ -300,9 +278,8 @@ private:
       return id ? std::optional<std::string>("#" + *id) : std::nullopt;
     }
     if (address && StartsWith(value, kEmbedPrefix)) {
-      const auto number = EmbedNumber(value);
-      const std::vector<std::string> &names = context_.resourceNames;
-      std::string file = number && *number < names.size() ? names[*number] : std::string();
+      const auto parsed = ParseKindleAddress(value);
+      std::string file = parsed ? context_.resources.Name(parsed->number) : std::string();
       if (file.empty() && !SameName(name, "src"))
         return std::nullopt; // a link to nothing goes; a picture keeps an empty source
       return file;
@@ -316,6 +293,8 @@ private:
     }
     return value;
   }
+
+  FlowText FlowTexts() const { return Kf8FlowTexts(context_.flows); }
 
   // Writes the SVG flow a picture names in place of the picture; true when
   // the picture is taken care of that way.

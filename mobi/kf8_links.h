@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,15 +15,12 @@
 #include "book_index.h"
 #include "kf8_flows.h"
 #include "kf8_parts.h"
+#include "kf8_resources.h"
+#include "kf8_styles.h"
 
-// A value written in KF8's base 32 (digits 0-9 and A-V, either case); nothing
-// when a digit is not one or the value needs more than six significant digits.
-std::optional<std::uint32_t> Base32(std::string_view digits);
-
-// The number a "kindle:embed:NNNN" or "kindle:flow:NNNN" address names,
-// any "?mime=" part ignored.
-std::optional<std::uint32_t> EmbedNumber(std::string_view address);
-std::optional<std::uint32_t> FlowNumber(std::string_view address);
+// The texts of the flows other than flow 0, by flow number, for the style
+// rewriting.
+FlowText Kf8FlowTexts(const std::vector<Flow> &flows);
 
 // The assembled flow-0 position of fragment row `fid` plus `offset`, or
 // nothing when the fragment table has no such row.
@@ -87,11 +83,7 @@ private:
 struct Kf8LinkContext {
   const std::vector<FragmentEntry> &fragments;
   const std::vector<Flow> &flows;
-  // The file name of resource number N at entry N (entry 0 unused); an empty
-  // name for a resource that wrote no file.
-  const std::vector<std::string> &resourceNames;
-  // Rewrites a style sheet's text (resource addresses, media blocks).
-  std::function<std::string(std::string_view)> rewriteStyles;
+  const Kf8Resources &resources;
   const Kf8Anchors &anchors;
 };
 

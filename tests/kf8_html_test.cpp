@@ -48,12 +48,12 @@ protected:
               {30, "<img src=\"kindle:flow:0002?mime=image/svg+xml\"/>"}});
     book.Add("<html><body><p>The end</p></body></html>", {});
     book.FillLinks({book.PositionOf(1, "<h2"), book.PositionOf(1, "<h3")});
-    text = book.flow0 + "p{color:red}" +
+    text = book.flow0 + "@media amzn-mobi{p{x:y}}p{color:red}" +
            "<?xml version=\"1.0\"?><svg><image xlink:href=\"kindle:embed:0001\" aid=\"9\"/></svg>";
     const std::string_view all = text;
     flows = {{all.substr(0, book.flow0.size()), FlowKind::Markup},
-             {all.substr(book.flow0.size(), 12), FlowKind::StyleSheet},
-             {all.substr(book.flow0.size() + 12), FlowKind::Svg}};
+             {all.substr(book.flow0.size(), 36), FlowKind::StyleSheet},
+             {all.substr(book.flow0.size() + 36), FlowKind::Svg}};
     contents = {{"Chapter 2", 0, std::nullopt, std::nullopt, 1, book.PositionOf(1, "<h2") - book.fragments[1].insertPosition},
                 {"The <end>", 0, std::nullopt, book.PositionOf(2, "end"), std::nullopt, std::nullopt},
                 {"Plain", 1, 0, book.PositionOf(1, "<h3"), std::nullopt, std::nullopt}};
@@ -62,8 +62,7 @@ protected:
   std::string Write() {
     const auto parts = AssembleParts(book.flow0, book.skeletons, book.fragments);
     EXPECT_TRUE(parts);
-    const Kf8Document document{*parts, flows, book.fragments, contents, guide, std::nullopt, "A & B", names,
-                               [](std::string_view css) { return "/*rewritten*/" + std::string(css); }};
+    const Kf8Document document{*parts, flows, book.fragments, contents, guide, std::nullopt, "A & B", resources};
     std::FILE *file = std::tmpfile();
     EXPECT_TRUE(WriteKf8Html(file, document));
     std::string html(static_cast<std::size_t>(std::ftell(file)), '\0');
@@ -78,7 +77,7 @@ protected:
   std::vector<Flow> flows;
   std::vector<NcxEntry> contents;
   std::vector<GuideEntry> guide;
-  std::vector<std::string> names{"", "b_files/image_1.jpg", "b_files/image_2.png"};
+  Kf8Resources resources{{"", "b_files/image_1.jpg", "b_files/image_2.png"}};
 };
 
 TEST_F(Kf8HtmlTest, OneDocumentWithEveryLinkResolved) {
@@ -90,7 +89,7 @@ TEST_F(Kf8HtmlTest, OneDocumentWithEveryLinkResolved) {
   EXPECT_EQ(Count(html, " aid="), 0u);
   ExpectEveryLinkHasItsTarget(html);
 
-  EXPECT_NE(html.find("<title>A &amp; B</title><style type=\"text/css\">/*rewritten*/p{color:red}</style>\n</head>"),
+  EXPECT_NE(html.find("<title>A &amp; B</title><style type=\"text/css\">p{color:red}</style>\n</head>"),
             std::string::npos);
   EXPECT_NE(html.find("<div class=\"bookconv-part c0\" id=\"p0\"><div><p id=\"p0-note\">Hello <a href=\"#p0-note\">self</a>"),
             std::string::npos);
@@ -136,17 +135,7 @@ TEST_F(Kf8HtmlTest, TargetsInsideTagsAndOutsideBodies) {
   EXPECT_NE(html.find("<li><a>past</a></li><li><a>bad fid</a></li>"), std::string::npos);
 }
 
-TEST(Kf8LinksTest, Base32Addresses) {
-  EXPECT_EQ(Base32("0000"), 0u);
-  EXPECT_EQ(Base32("00VV"), 1023u);
-  EXPECT_EQ(Base32("00vv"), 1023u);
-  EXPECT_EQ(Base32("0000VVVVVV"), (1u << 30) - 1);
-  EXPECT_FALSE(Base32("1000000")) << "more than six significant digits";
-  EXPECT_FALSE(Base32("00W0"));
-  EXPECT_FALSE(Base32(""));
-  EXPECT_EQ(EmbedNumber("kindle:embed:000A?mime=image/jpeg"), 10u);
-  EXPECT_EQ(FlowNumber("kindle:flow:0002?mime=text/css"), 2u);
-  EXPECT_FALSE(FlowNumber("kindle:embed:0002"));
+TEST(Kf8LinksTest, PositionAddresses) {
   std::vector<FragmentEntry> fragments(2);
   fragments[0].insertPosition = 100;
   fragments[1].insertPosition = 250;
