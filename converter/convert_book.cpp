@@ -98,6 +98,8 @@ const char *UnpackFailure(int result) {
     return "its text record size is 0";
   case MOBI_ERR_ENCRYPTED:
     return "it is encrypted (DRM) or its HUFF/CDIC records are unusable";
+  case MOBI_ERR_KF8:
+    return "it is in the newer Kindle format (KF8), which cannot be converted yet";
   default:
     return "the library refused it";
   }

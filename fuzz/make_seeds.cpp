@@ -2,6 +2,7 @@
 // command line: books made with the test writer, and pieces cut from the real
 // books (PalmDOC text records, picture records) when the corpus is present.
 //   make_seeds OUT  ->  OUT/mobi_info, OUT/doc_decompressor, OUT/mobi_html, ...
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -39,13 +40,19 @@ Bytes Concat(Bytes head, const Bytes &tail) {
   return head;
 }
 
+// Record `index` of the open book, at most `limit` bytes of it.
+Bytes RecordBytes(const MobiOperator &book, std::uint32_t index, std::size_t limit = SIZE_MAX) {
+  const auto bytes = book.Records().Record(index).Bytes();
+  return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(limit, bytes.size())));
+}
+
 struct Seeds {
   SeedFolder books, doc, huff, html, images;
 };
 
 // The HUFF/CDIC fuzzer's input: flags, CDIC count, output size, then the
 // HUFF record, the CDIC records and a few text records, each length-prefixed.
-Bytes HuffInput(MobiOperator &book, const ByteReader &record0) {
+Bytes HuffInput(const MobiOperator &book, const ByteReader &record0) {
   const std::uint32_t first = record0.U32BE(112).value_or(0);
   const std::uint32_t count = record0.U32BE(116).value_or(0);
   const bool flagged = record0.U32BE(20).value_or(0) >= 228;
@@ -58,9 +65,9 @@ Bytes HuffInput(MobiOperator &book, const ByteReader &record0) {
     input.insert(input.end(), record.begin(), record.end());
   };
   for (std::uint32_t i = first; i < first + count; ++i)
-    append(book.ReadSection(i, 0xFFFF));
+    append(RecordBytes(book, i, 0xFFFF));
   for (std::uint32_t i = 1; i <= 3; ++i)
-    append(book.ReadSection(i, 0xFFFF));
+    append(RecordBytes(book, i, 0xFFFF));
   return input;
 }
 
@@ -69,19 +76,19 @@ void AddPieces(const fs::path &path, Seeds &seeds) {
   MobiOperator book;
   if (book.Init(path.c_str()) != 0)
     return;
-  const Bytes record0 = book.ReadSection(0);
+  const Bytes record0 = RecordBytes(book, 0);
   const ByteReader reader(record0);
   const std::uint16_t compression = reader.U16BE(0).value_or(0);
   const std::uint16_t textCount = reader.U16BE(8).value_or(0);
   const std::uint32_t firstImage = reader.U32BE(108).value_or(0);
   if (compression == PdbRecord0::kPalmDoc)
     for (std::uint32_t i = 1; i <= textCount && i <= 3; ++i)
-      seeds.doc.Add(Concat({0x10, 0x00}, book.ReadSection(i)));
+      seeds.doc.Add(Concat({0x10, 0x00}, RecordBytes(book, i)));
   if (compression == PdbRecord0::kHuffCdic && reader.U32BE(116).value_or(0) >= 2 &&
       reader.U32BE(116).value_or(0) <= 9)
     seeds.huff.Add(HuffInput(book, reader));
   for (std::uint32_t i = firstImage; firstImage != 0 && i < firstImage + 3; ++i)
-    if (Bytes record = book.ReadSection(i); !record.empty() && record.size() < 64 * 1024)
+    if (Bytes record = RecordBytes(book, i); !record.empty() && record.size() < 64 * 1024)
       seeds.images.Add(record);
 }
 
