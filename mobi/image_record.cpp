@@ -52,10 +52,15 @@ std::optional<std::string> WritePictureFile(const std::string &folder, std::uint
   const std::string_view extension = PictureExtension(record);
   if (extension.empty())
     return std::nullopt;
-  if (!PathExists(folder.c_str()))
-    PathCreateFolder(folder.c_str());
   std::string fileName = "image_" + std::to_string(number) + "." + std::string(extension);
-  if (!WriteWholeFile(folder + fileName, record))
+  if (!WriteResourceFile(folder, fileName, record))
     return std::nullopt;
   return fileName;
+}
+
+bool WriteResourceFile(const std::string &folder, const std::string &fileName,
+                       std::span<const std::uint8_t> bytes) {
+  if (!PathExists(folder.c_str()))
+    PathCreateFolder(folder.c_str());
+  return WriteWholeFile(folder + fileName, bytes);
 }

@@ -18,3 +18,8 @@ std::string_view PictureExtension(std::span<const std::uint8_t> record);
 // record is no picture or the file cannot be written whole (no file is left).
 std::optional<std::string> WritePictureFile(const std::string &folder, std::uint64_t number,
                                             std::span<const std::uint8_t> record);
+
+// Writes `bytes` as `fileName` into `folder` (created when missing; the name
+// ends in "/"). False, and no file left, when it cannot be written whole.
+bool WriteResourceFile(const std::string &folder, const std::string &fileName,
+                       std::span<const std::uint8_t> bytes);

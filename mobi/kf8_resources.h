@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "book_sections.h"
 #include "byte_reader.h"
 
 // What the HTML and its styles may refer to. Names are relative to the HTML
@@ -28,12 +29,23 @@ private:
   }
 };
 
-// The resource records of the KF8 rendition whose header is record
-// `kf8Header`, in resource-number order: entry N - 1 is "kindle:embed:N".
-// Every record of the range has its slot, whatever it holds. A KF8-only
-// book (header at record 0) keeps them from its first resource record to the
-// end of the file; a hybrid stores them in its MOBI6 half, from the MOBI6
-// header's first resource record to the boundary record before the KF8
-// header, followed by the KF8 header's own range.
+// The resource records of the book's KF8 rendition, in resource-number
+// order: entry N - 1 is "kindle:embed:N". Every record of the range has its
+// slot, whatever it holds. A KF8-only book keeps them from its KF8 header's
+// first resource record to the end of the file; a hybrid stores them in its
+// MOBI6 half, from the MOBI6 header's first resource record to the boundary
+// record, followed by the KF8 header's own range. Empty without a KF8 section.
 std::vector<ByteReader> Kf8ResourceRecords(std::span<const ByteReader> records,
-                                           std::uint32_t kf8Header);
+                                           const BookSections &sections);
+
+// EXTH 201 of the KF8 header, else of record 0: the cover's index into the
+// resource list; ExthFields::kNone when neither names one.
+std::uint32_t Kf8CoverOffset(std::span<const ByteReader> records, const BookSections &sections);
+
+// Writes the pictures ("image_N.EXT", as the MOBI6 picture walk names them)
+// and the fonts ("font_N.ttf" or "font_N.otf") among `resources` into
+// `folder` (the resource folder, ending in "/", created when missing); N is
+// the resource number. Names are `bookStem` + "_files/" + the file name. The
+// cover is the picture resource `coverOffset` + 1, if one was written.
+Kf8Resources WriteKf8Resources(std::span<const ByteReader> resources, const std::string &folder,
+                               const std::string &bookStem, std::uint32_t coverOffset);
