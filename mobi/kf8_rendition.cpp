@@ -1,12 +1,17 @@
 #include "kf8_rendition.h"
 
+#include "c_file.h"
 #include "index_reader.h"
 #include "kf8_html.h"
+#include "kf8_styles.h"
+#include "tarn_mobi.h"
+#include "text_record.h"
 
 namespace {
 
 constexpr std::size_t kMobiHeaderStart = 16;
 constexpr std::size_t kMobiHeaderLength = 0x14;
+constexpr std::size_t kTextEncoding = 0x1C;
 constexpr std::size_t kFdstIndex = 0xC0;
 constexpr std::size_t kFdstCount = 0xC4;
 constexpr std::size_t kNcxIndex = 0xF4;
@@ -69,9 +74,28 @@ std::unique_ptr<Kf8Text> ReadKf8Text(std::span<const ByteReader> records, std::u
   return owner;
 }
 
-bool WriteKf8Rendition(std::FILE *out, const Kf8Text &book, const Kf8Resources &resources,
-                       const std::string &title, bool windows1252) {
-  const Kf8Document document{book.parts,    book.flows, book.fragments, book.contents, book.guide,
-                             std::nullopt,  title,      resources,      windows1252};
-  return WriteKf8Html(out, document);
+int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections, const Kf8Output &output,
+                       std::string &coverName) {
+  if (!sections.kf8)
+    return MOBI_ERR_KF8;
+  std::string text;
+  if (int result = DecodeSectionText(records, *sections.kf8, text))
+    return result;
+  const std::unique_ptr<Kf8Text> book = ReadKf8Text(records.All(), sections.kf8->header, std::move(text));
+  if (!book)
+    return MOBI_ERR_KF8;
+  const Kf8Resources resources =
+      WriteKf8Resources(Kf8ResourceRecords(records.All(), sections), output.resourceFolder, output.bookStem,
+                        Kf8CoverOffset(records.All(), sections));
+  coverName = resources.Name(0);
+  CFile out(std::fopen(output.htmlPath.c_str(), "wb"));
+  if (!out)
+    return MOBI_ERR_OPEN;
+  const bool windows1252 = records.Record(sections.kf8->header).U32BE(kTextEncoding) == 1252;
+  const Kf8Document document{book->parts, book->flows, book->fragments, book->contents, book->guide,
+                             std::nullopt, output.title, resources, windows1252};
+  const bool written = WriteKf8Html(out.get(), document);
+  if (std::fclose(out.release()) != 0 || !written)
+    return MOBI_ERR_WRITE;
+  return MOBI_OK;
 }

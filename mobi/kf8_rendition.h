@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "book_index.h"
+#include "book_records.h"
+#include "book_sections.h"
 #include "byte_reader.h"
 #include "kf8_flows.h"
 #include "kf8_parts.h"
@@ -38,6 +40,18 @@ struct Kf8Text {
 std::unique_ptr<Kf8Text> ReadKf8Text(std::span<const ByteReader> records, std::uint32_t kf8Header,
                                    std::string text);
 
-// Writes the rendition as one HTML document. False on a short write.
-bool WriteKf8Rendition(std::FILE *out, const Kf8Text &book, const Kf8Resources &resources,
-                       const std::string &title, bool windows1252);
+// Where and under which names the rendition is written.
+struct Kf8Output {
+  std::string htmlPath;
+  std::string resourceFolder; // ends in "/"
+  std::string bookStem;
+  std::string title; // UTF-8; empty for none
+};
+
+// Unpacks the KF8 section of `sections` into the HTML file and its resource
+// folder; sets `coverName` to the cover's file name when it has one. Result:
+// 0; the text decoder's code (7, 8, 9, 11, 3) or MOBI_ERR_KF8 when the
+// section cannot be read, in which case nothing has been written; 1 or 2 when
+// the HTML file cannot be created or written.
+int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections, const Kf8Output &output,
+                       std::string &coverName);

@@ -7,6 +7,7 @@
 #include "book_contents.h"
 #include "book_index.h"
 #include "index_reader.h"
+#include "kf8_rendition.h"
 #include "filepos_links.h"
 #include "image_record.h"
 #include "meta_info.h"
@@ -108,11 +109,6 @@ int MobiOperator::UnpackBook(const char *htmlPath) {
     const std::string path = htmlPath != nullptr ? htmlPath : "";
     if (int result = SetOutputPath(path.c_str()))
       return result;
-    // The KF8 rendition cannot be rendered yet; its markup must not pass
-    // for a converted book.
-    if (sections.kind == BookKind::Kf8)
-      return MOBI_ERR_KF8;
-
     // A second run starts from a fresh list and decoder rather than piling up.
     imageNames.assign(1, std::string());
     huff.reset();
@@ -121,6 +117,16 @@ int MobiOperator::UnpackBook(const char *htmlPath) {
       return result;
     if (int result = ProcessMetaInfo())
       return result;
+    // The KF8 rendition is the publisher's full one; a hybrid whose KF8
+    // section cannot be read still has its MOBI6 half.
+    if (sections.kf8) {
+      const int result = ProcessKf8Rendition(path);
+      if (result == MOBI_OK)
+        return SupportedEncoding(records->Record(sections.kf8->header).U32BE(28).value_or(0)) ? MOBI_OK
+                                                                                                : MOBI_ERR_ENCODING;
+      if (!sections.mobi6 || result == MOBI_ERR_OPEN || result == MOBI_ERR_WRITE || result == MOBI_ERR_MEMORY)
+        return result;
+    }
     if (int result = ProcessTextRecord(path.c_str()))
       return result;
     if (int result = ProcessImageRecord())
@@ -203,6 +209,17 @@ int MobiOperator::ProcessTextRecord(const char *path) {
   AddFileposTargets(anchors, ContentsPositions(ncx), text.size());
   return WriteBookHtml(path, text, anchors,
                        {record0->textEncoding == 1252, dictionary, ContentsNav(FileposContents(ncx))});
+}
+
+int MobiOperator::ProcessKf8Rendition(const std::string &path) {
+  std::string cover;
+  const int result = UnpackKf8Rendition(*records, sections,
+                                        {path, outputFolder + "/" + bookStem + "_files/", bookStem,
+                                         record0->title.value_or(std::string())},
+                                        cover);
+  if (!cover.empty())
+    imageNames.front() = cover;
+  return result;
 }
 
 int MobiOperator::ProcessImageRecord() {

@@ -50,6 +50,8 @@ public:
   // Unpacking steps, run in this order by UnpackBook.
   int ProcessZeroRecord();
   int ProcessMetaInfo();
+  // The KF8 rendition in place of the next two steps, when the book has one.
+  int ProcessKf8Rendition(const std::string &path);
   int ProcessTextRecord(const char *path);
   int ProcessImageRecord();
   // Writes picture record `index` of the MOBI6 section into the image folder;
