@@ -278,6 +278,40 @@ std::vector<OutlineEntry> TocOutline(const TaggedHtml &html) {
   return outline;
 }
 
+// The entries of the library's contents list, nested by its lists.
+std::vector<OutlineEntry> ContentsNavOutline(const TaggedHtml &html) {
+  const auto &tags = html.Tags();
+  std::size_t i = 0;
+  while (i < tags.size() && !(tags[i].name == "nav" && html.AttributeOf(i, "id") == kContentsNavId))
+    ++i;
+  std::vector<OutlineEntry> outline;
+  int depth = 0;
+  for (++i; i < tags.size() && tags[i].name != "/nav"; ++i) {
+    depth += tags[i].name == "ol" ? 1 : tags[i].name == "/ol" ? -1 : 0;
+    if (tags[i].name != "a")
+      continue;
+    std::size_t close = i + 1;
+    while (close < tags.size() && tags[close].name != "/a" && tags[close].name != "/nav")
+      ++close;
+    if (close == tags.size())
+      break;
+    const auto href = html.AttributeOf(i, "href");
+    outline.push_back({HtmlFragmentToText(html.Between(i, close)), std::max(depth - 1, 0),
+                       href && href->starts_with('#') ? IdMarkKey(href->substr(1)) : std::string()});
+    i = close;
+  }
+  return outline;
+}
+
+// Every id that a link of the book names with "#ID".
+std::set<std::string, std::less<>> LinkedIds(const TaggedHtml &html) {
+  std::set<std::string, std::less<>> ids;
+  for (std::size_t i = 0; i < html.Tags().size(); ++i)
+    if (const auto href = html.AttributeOf(i, "href"); href && href->size() > 1 && href->front() == '#')
+      ids.emplace(href->substr(1));
+  return ids;
+}
+
 std::optional<int> HeadingLevel(const std::string &name) {
   if (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6')
     return name[1] - '0';
@@ -436,22 +470,45 @@ void ApplyInsertions(std::string &html, std::vector<Insertion> insertions) {
 
 std::string AnchorMarkKey(std::string_view digits) { return "a" + std::string(digits); }
 
+std::string IdMarkKey(std::string_view id) {
+  if (const auto number = NumberAfter(id, "filepos"); number && id.starts_with("filepos"))
+    return AnchorMarkKey(*number);
+  // Only letters and digits pass unchanged: the renderer may rewrite any
+  // other character of an address.
+  std::string key = "i";
+  for (unsigned char c : id) {
+    if (std::isalnum(c)) {
+      key += static_cast<char>(c);
+    } else {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "_%02X", c);
+      key += escape;
+    }
+  }
+  return key;
+}
+
 FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
                            const std::filesystem::path &htmlFolder) {
   const TaggedHtml tagged(html);
   FinishPlan plan;
   std::vector<Insertion> insertions;
   const auto &tags = tagged.Tags();
+  const auto linked = LinkedIds(tagged);
   for (std::size_t i = 0; i < tags.size(); ++i) {
     if (const auto number = tagged.AnchorNumber(i))
       insertions.push_back({TextStart(tagged, i), Marker(AnchorMarkKey(*number))});
+    else if (const auto id = tagged.AttributeOf(i, "id"); id && linked.contains(*id))
+      insertions.push_back({TextStart(tagged, i), Marker(IdMarkKey(*id))});
     // The library rewrites only links whose one attribute is filepos; the
     // others would render as plain text.
     if (const auto number = tagged.UnrewrittenLinkNumber(i))
       insertions.push_back({tags[i].begin + 2, " href=\"#filepos" + *number + "\""});
   }
 
-  plan.outline = TocOutline(tagged);
+  plan.outline = ContentsNavOutline(tagged);
+  if (plan.outline.empty())
+    plan.outline = TocOutline(tagged);
   if (plan.outline.empty())
     for (Heading &heading : CollectHeadings(tagged)) {
       insertions.push_back({tags[heading.tag].end, Marker(heading.entry.markKey)});

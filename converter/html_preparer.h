@@ -20,6 +20,13 @@ inline constexpr std::string_view kMarkScheme = "bookconv-mark:";
 
 // Key of the marker at the anchor "fileposN", given N's digits.
 std::string AnchorMarkKey(std::string_view digits);
+// Key of the marker at the element whose id is `id`: the anchor's key for
+// "fileposN" (leading zeros aside), else a key of letters, digits and "_".
+std::string IdMarkKey(std::string_view id);
+
+// The id of the book's contents list, which the library writes as nested
+// <ol> lists of links in a hidden <nav>.
+inline constexpr std::string_view kContentsNavId = "bookconv-contents";
 
 struct OutlineEntry {
   std::string title; // UTF-8
@@ -30,12 +37,13 @@ struct OutlineEntry {
 };
 
 struct FinishPlan {
-  // The book's own table of contents, or its headings when it has none.
+  // The book's contents list, else its contents page, else its headings.
   std::vector<OutlineEntry> outline;
 };
 
 // Adds the markers to `html` (the library's UTF-8 output) and returns the
-// outline. `coverImage` is the library's cover name, relative to `htmlFolder`;
+// outline. Every anchor "fileposN" and every element whose id a "#" link names
+// gets a marker. `coverImage` is the library's cover name, relative to `htmlFolder`;
 // a cover page showing it goes first when that file exists and no picture of
 // the book is that file or a copy of it. An empty name adds no cover.
 FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,

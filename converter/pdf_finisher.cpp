@@ -157,19 +157,35 @@ Handle Destination(const Place &place) {
                            Handle::newReal(place.top, 2), Handle::newNull()});
 }
 
-// The marker key a link of the book aims at: "file:…#fileposN" is anchor N.
+int HexValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  const int lower = std::tolower(static_cast<unsigned char>(c));
+  return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+// `text` with its %XX escapes decoded, as a file address writes a fragment.
+std::string PercentDecoded(std::string_view text) {
+  std::string decoded;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const int high = text[i] == '%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
+    const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+    if (low >= 0) {
+      decoded += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      decoded += text[i];
+    }
+  }
+  return decoded;
+}
+
+// The marker key a link of the book aims at: the id after "#" in "file:…#ID".
 std::optional<std::string> BookLinkKey(std::string_view uri) {
   const std::size_t hash = uri.rfind('#');
-  if (hash == std::string_view::npos)
+  if (hash == std::string_view::npos || hash + 1 == uri.size())
     return std::nullopt;
-  const std::string_view fragment = uri.substr(hash + 1);
-  constexpr std::string_view kPrefix = "filepos";
-  if (!fragment.starts_with(kPrefix) || fragment.size() == kPrefix.size() ||
-      fragment.substr(kPrefix.size()).find_first_not_of("0123456789") != std::string_view::npos)
-    return std::nullopt;
-  std::string_view digits = fragment.substr(kPrefix.size());
-  const std::size_t firstNonZero = digits.find_first_not_of('0');
-  return AnchorMarkKey(firstNonZero == std::string_view::npos ? "0" : digits.substr(firstNonZero));
+  return IdMarkKey(PercentDecoded(uri.substr(hash + 1)));
 }
 
 // Turns links into the book into jumps, and drops links that lead into the

@@ -19,8 +19,9 @@ struct BookDetails {
 
 // Rewrites the PDF at `pdfPath`, rendered from HTML prepared with `plan`:
 // - each marker annotation becomes a destination and is removed;
-// - each link to an anchor "fileposN" jumps to its marker's place; a link
-//   whose anchor has no place, and any other link into a local file, goes;
+// - each link to an element id ("#fileposN", "#chapter1") jumps to its
+//   marker's place; a link whose target has no place, and any other link
+//   into a local file, goes;
 // - an outline from the plan, each entry jumping to its marker's place;
 // - Title and Author from `details`;
 // - no string of the file is left holding the working folder's path.

@@ -1,7 +1,8 @@
 // Writes a starting corpus for each fuzzer into the folder named on the
 // command line: books made with the test writer, and pieces cut from the real
 // books (PalmDOC text records, picture records) when the corpus is present.
-//   make_seeds OUT  ->  OUT/mobi_info, OUT/doc_decompressor, OUT/mobi_html, ...
+//   make_seeds OUT  ->  OUT/mobi_info, OUT/doc_decompressor, OUT/mobi_html,
+//                       OUT/index_reader, ...
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "byte_reader.h"
 #include "mobi_operator.h"
+#include "index_writer.h"
 #include "mobi_writer.h"
 #include "palmdoc_encoder.h"
 #include "sample_books.h"
@@ -47,8 +49,41 @@ Bytes RecordBytes(const MobiOperator &book, std::uint32_t index, std::size_t lim
 }
 
 struct Seeds {
-  SeedFolder books, doc, huff, html, images;
+  SeedFolder books, doc, huff, html, images, index;
 };
+
+// The index reader fuzzer's input: the records of one index, each behind its
+// 16-bit length.
+void AppendRecord(Bytes &input, const Bytes &record) {
+  testbook::AppendU16BE(input, static_cast<std::uint16_t>(record.size()));
+  input.insert(input.end(), record.begin(), record.end());
+}
+
+// The index at record `first` of `book`, when every record fits the form.
+void AddIndex(MobiOperator &book, std::uint32_t first, SeedFolder &seeds) {
+  const Bytes primary = RecordBytes(book, first, 0xFFFF);
+  const ByteReader reader(primary);
+  const std::uint64_t count = 1 + std::uint64_t{reader.U32BE(24).value_or(0)} + reader.U32BE(52).value_or(0);
+  if (primary.size() < 4 || std::string(primary.begin(), primary.begin() + 4) != "INDX" || count > 16)
+    return;
+  Bytes input;
+  for (std::uint32_t i = 0; i < count; ++i)
+    AppendRecord(input, RecordBytes(book, first + i, 0xFFFF));
+  seeds.Add(input);
+}
+
+// A small contents index made by the test writer.
+Bytes WrittenNcx() {
+  testbook::Cncx strings;
+  testbook::IndexSpec spec(testbook::NcxTagRows());
+  spec.entries = {{"0", {{1, {10}}, {3, {strings.Add("One")}}, {4, {0}}}},
+                  {"1", {{1, {90}}, {3, {strings.Add("One &amp; a half")}}, {4, {1}}, {21, {0}}}}};
+  spec.cncxRecords = strings.Records();
+  Bytes input;
+  for (const Bytes &record : testbook::BuildIndex(spec))
+    AppendRecord(input, record);
+  return input;
+}
 
 // The HUFF/CDIC fuzzer's input: flags, CDIC count, output size, then the
 // HUFF record, the CDIC records and a few text records, each length-prefixed.
@@ -87,6 +122,10 @@ void AddPieces(const fs::path &path, Seeds &seeds) {
   if (compression == PdbRecord0::kHuffCdic && reader.U32BE(116).value_or(0) >= 2 &&
       reader.U32BE(116).value_or(0) <= 9)
     seeds.huff.Add(HuffInput(book, reader));
+  // The indexes record 0 names: the contents, and KF8's fragments, skeletons and guide.
+  for (std::size_t field : {0xF4, 0xF8, 0xFC, 0x104})
+    if (const auto first = reader.U32BE(field); first && *first != 0 && *first < book.Records().Count())
+      AddIndex(book, *first, seeds.index);
   for (std::uint32_t i = firstImage; firstImage != 0 && i < firstImage + 3; ++i)
     if (Bytes record = RecordBytes(book, i); !record.empty() && record.size() < 64 * 1024)
       seeds.images.Add(record);
@@ -101,7 +140,8 @@ int main(int argc, char **argv) {
   }
   const fs::path root = argv[1];
   Seeds seeds{{root, "mobi_info"}, {root, "doc_decompressor"}, {root, "huff_decompressor"},
-              {root, "mobi_html"}, {root, "tarn_png"}};
+              {root, "mobi_html"}, {root, "tarn_png"},
+              {root, "index_reader"}};
 
   testbook::ScratchFolder scratch;
   for (const testbook::SampleBook &book : testbook::SampleBooks()) {
@@ -117,5 +157,6 @@ int main(int argc, char **argv) {
   seeds.html.Add(
       Concat({0x00}, testbook::ToBytes("<p>< image x><IMG\trecindex=0>< img recindex=\"3\">")));
   seeds.images.Add(testbook::TinyGif());
+  seeds.index.Add(WrittenNcx());
   return 0;
 }

@@ -13,6 +13,11 @@
 #include <string>
 #include <vector>
 
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFOutlineDocumentHelper.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include "book_contents.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
 #include "tarn_mobi.h"
@@ -57,10 +62,12 @@ void Unpack(const fs::path &book, Unpacked &unpacked) {
   unpacked.html.assign(bytes.begin(), bytes.end());
 }
 
-// The text a reader sees: the body without markup, scripts or styles.
+// The text a reader sees: the body without markup, scripts, styles or the
+// hidden contents list.
 std::string VisibleText(const std::string &html) {
-  static const std::regex hidden("<head[^]*?</head>|<script[^]*?</script>|<style[^]*?</style>",
-                                 std::regex::icase);
+  static const std::regex hidden(
+      "<head[^]*?</head>|<script[^]*?</script>|<style[^]*?</style>|<nav id=\"bookconv-contents\"[^]*?</nav>",
+      std::regex::icase);
   static const std::regex tag("<[^>]*>|&[#a-zA-Z0-9]+;");
   return std::regex_replace(std::regex_replace(html, hidden, " "), tag, " ");
 }
@@ -119,6 +126,83 @@ std::map<std::string, testbook::Bytes> Snapshot(const fs::path &folder) {
   return entries;
 }
 
+struct OutlineLine {
+  std::string title;
+  std::uint32_t level = 0;
+  int page = -1; // from 0; -1 without a page
+};
+
+void AddOutlineLevel(const std::vector<QPDFOutlineObjectHelper> &items, std::uint32_t level,
+                     const std::map<QPDFObjGen, int> &pages, std::vector<OutlineLine> &lines) {
+  for (QPDFOutlineObjectHelper item : items) {
+    const auto page = pages.find(item.getDestPage().getObjGen());
+    lines.push_back({item.getTitle(), level, page == pages.end() ? -1 : page->second});
+    AddOutlineLevel(item.getKids(), level + 1, pages, lines);
+  }
+}
+
+// The PDF's outline in reading order, read back with qpdf.
+std::vector<OutlineLine> PdfOutline(const std::string &path) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  std::map<QPDFObjGen, int> pages;
+  for (QPDFPageObjectHelper &page : QPDFPageDocumentHelper(pdf).getAllPages())
+    pages.emplace(page.getObjectHandle().getObjGen(), static_cast<int>(pages.size()));
+  std::vector<OutlineLine> lines;
+  AddOutlineLevel(QPDFOutlineDocumentHelper(pdf).getTopLevelOutlines(), 0, pages, lines);
+  return lines;
+}
+
+std::string CollapsedSpaces(const std::string &text) {
+  std::string collapsed;
+  for (char byte : text) {
+    const bool space = std::isspace(static_cast<unsigned char>(byte)) != 0;
+    if (!space || (!collapsed.empty() && collapsed.back() != ' '))
+      collapsed += space ? ' ' : byte;
+  }
+  if (!collapsed.empty() && collapsed.back() == ' ')
+    collapsed.pop_back();
+  return collapsed;
+}
+
+// The book's contents as its NCX index holds them (named in record 0), read
+// with the library's index reader; empty when the book has none.
+std::vector<ContentsEntry> NcxContents(const fs::path &book) {
+  const testbook::Bytes file = testbook::ReadFile(book.string());
+  const ByteReader pdb(file);
+  std::vector<ByteReader> records;
+  const std::uint16_t count = pdb.U16BE(76).value_or(0);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const std::size_t start = pdb.U32BE(78 + 8 * i).value_or(0);
+    const std::size_t end = i + 1 < count ? pdb.U32BE(78 + 8 * (i + 1)).value_or(0) : file.size();
+    records.push_back(pdb.Slice(start, end >= start ? end - start : 0).value_or(ByteReader()));
+  }
+  const auto first = records.empty() ? std::nullopt : NcxIndexRecord(records[0]);
+  const auto table = first ? ReadIndex(records, *first) : std::nullopt;
+  return table ? FileposContents(ReadNcx(*table)) : std::vector<ContentsEntry>();
+}
+
+// The outline holds every NCX entry, in order and at its level, each on a
+// page, the pages never going back.
+void ExpectOutlineIsTheNcx(const fs::path &book, const std::string &pdfPath) {
+  const std::vector<ContentsEntry> ncx = NcxContents(book);
+  if (ncx.empty())
+    return;
+  const std::vector<OutlineLine> outline = PdfOutline(pdfPath);
+  std::size_t held = 0;
+  int lastPage = 0;
+  for (std::size_t i = 0; i < ncx.size() && i < outline.size(); ++i) {
+    EXPECT_EQ(outline[i].title, CollapsedSpaces(ncx[i].label)) << "entry " << i;
+    EXPECT_EQ(outline[i].level, ncx[i].depth) << ncx[i].label;
+    EXPECT_GE(outline[i].page, lastPage) << ncx[i].label;
+    lastPage = std::max(lastPage, outline[i].page);
+    held += outline[i].title == CollapsedSpaces(ncx[i].label);
+  }
+  EXPECT_EQ(outline.size(), ncx.size());
+  std::printf("%s: the outline holds %zu of %zu NCX entries\n", book.filename().c_str(), held,
+              ncx.size());
+}
+
 class CorpusBook : public testing::TestWithParam<fs::path> {};
 
 TEST_P(CorpusBook, ConvertsOrEndsWithItsDocumentedCode) {
@@ -165,6 +249,7 @@ TEST_P(CorpusBook, ConvertsOrEndsWithItsDocumentedCode) {
     EXPECT_GT(PicturesShown(unpacked), 0u);
   }
   EXPECT_GE(testbook::PdfPictureCount(output), PicturesShown(unpacked));
+  ExpectOutlineIsTheNcx(book, output);
 }
 
 std::string TestName(const testing::TestParamInfo<fs::path> &info) {

@@ -159,6 +159,30 @@ TEST(HtmlPreparer, HeadingsMakeTheOutlineWhenTheGuideNamesNoPlaceThatExists) {
   EXPECT_NE(html.find("<h3> </h3>"), std::string::npos);
 }
 
+// The library's contents list wins over a contents page and the headings;
+// its targets are any element ids, which get markers like filepos anchors.
+TEST(HtmlPreparer, TheContentsListMakesTheOutlineAndItsTargetsGetMarkers) {
+  FinishPlan plan;
+  const std::string html = Prepared(
+      kDeclaration +
+          "<guide><reference type=\"toc\" filepos=5 /></guide><body><a id=\"filepos5\" />"
+          "<p><a href=\"#filepos9\">Page entry</a></p><h1 id=\"p1-ch 1\">One</h1>"
+          "<div id=\"unlinked\"><p id=\"sec\">Sub</p></div><a id=\"filepos9\" /><h2>Two</h2>"
+          "<nav id=\"bookconv-contents\" style=\"display:none\"><ol><li><a href=\"#p1-ch 1\">"
+          "One &amp; only</a><ol><li><a href=\"#sec\">Sub</a></li></ol></li><li><a>No place</a>"
+          "</li><li><a href=\"#filepos009\">Two</a></li></ol></nav></body>",
+      &plan);
+  EXPECT_EQ(Titles(plan), (std::vector<std::string>{"One & only", "Sub", "No place", "Two"}));
+  EXPECT_EQ(Depths(plan), (std::vector<int>{0, 1, 0, 0}));
+  EXPECT_EQ(plan.outline[0].markKey, finishing::IdMarkKey("p1-ch 1"));
+  EXPECT_EQ(plan.outline[0].markKey, "ip1_2Dch_201");
+  EXPECT_EQ(plan.outline[2].markKey, "");
+  EXPECT_EQ(plan.outline[3].markKey, "a9");
+  EXPECT_NE(html.find("<h1 id=\"p1-ch 1\">" + Marker("ip1_2Dch_201") + "One"), std::string::npos);
+  EXPECT_NE(html.find("<p id=\"sec\">" + Marker("isec") + "Sub"), std::string::npos);
+  EXPECT_EQ(html.find("iunlinked"), std::string::npos); // no link names it
+}
+
 TEST(HtmlPreparer, NoContentsAndNoHeadingsGiveNoOutline) {
   FinishPlan plan;
   Prepared(kDeclaration + "<p>Just text, <a href=\"#filepos1\">a link</a>.</p>", &plan);

@@ -401,6 +401,32 @@ TEST_F(FinishedBook, OutlineFollowsTheContentsPageAndItsNesting) {
 
 // A title and an author beyond ASCII, as the library hands them over from a
 // UTF-8 book and from a Windows-1252 one, with padding spaces to trim.
+// KF8 books name their places by any id: a link and the contents list reach
+// an element whose id holds a space and a letter beyond ASCII.
+TEST_F(FinishedBook, LinksAndTheContentsListReachElementsByAnyId) {
+  const std::string id = "kf8-5 \xc3\xbc";
+  const std::string html =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><html><body><p><a href=\"#" + id +
+      "\">ToLater</a></p>" + Paragraphs(60, 1) + "<h2 id=\"" + id + "\">LaterHeading</h2>" +
+      Paragraphs(30, 2) + "<div id=\"p3-end\"><p>FinalWords</p></div>"
+      "<nav id=\"bookconv-contents\" style=\"display:none\"><ol><li><a href=\"#" + id +
+      "\">Later &amp; on</a><ol><li><a href=\"#p3-end\">End</a></li></ol></li></ol></nav>"
+      "</body></html>";
+  WorkFolder work;
+  work.Convert(html, {"Title", "Author"});
+  const FinishedPdf pdf = ReadPdf(work.pdf);
+  const auto words = WordPlaces(work.pdf);
+  const std::vector<PdfLink> jumps = Jumps(pdf);
+  ASSERT_EQ(jumps.size(), 1u);
+  EXPECT_GT(jumps[0].destPage, jumps[0].page);
+  ExpectLandsOn(jumps[0].destPage, jumps[0].destTop, words.at("LaterHeading"), "link");
+  ASSERT_EQ(pdf.outline.size(), 2u);
+  EXPECT_EQ(pdf.outline[0].title, "Later & on");
+  EXPECT_EQ(pdf.outline[1].level, pdf.outline[0].level + 1);
+  ExpectLandsOn(pdf.outline[0].destPage, pdf.outline[0].destTop, words.at("LaterHeading"), "entry");
+  ExpectLandsOn(pdf.outline[1].destPage, pdf.outline[1].destTop, words.at("FinalWords"), "child");
+}
+
 TEST_F(FinishedBook, DocumentInfoHoldsTheBooksTitleAndAuthor) {
   struct Case {
     BookDetails details;
@@ -705,10 +731,10 @@ TEST_F(FinishedBook, CorpusBooksGetJumpsAndTheirContentsAsOutline) {
   };
   const Case cases[] = {
       {"none-calibre-epictetus.mobi",
-       {{"Titlepage", 0}, {"Imprint", 0}, {"The Enchiridion", 0}, {"I", 1}, {"II", 1}}},
-      // Its contents lines are links the library leaves in the book's form.
+       // Its contents index lists every entry at the top level.
+       {{"Titlepage", 0}, {"Imprint", 0}, {"The Enchiridion", 0}, {"I", 0}, {"II", 0}}},
       {"palmdoc-gutenberg-hound-kindlegen29.mobi",
-       {{"Chapter 1. Mr. Sherlock Holmes", 0}, {"Chapter 2. The Curse of the Baskervilles", 0}}},
+       {{"THE HOUND OF THE BASKERVILLES", 0}, {"Contents", 0}, {"Chapter 1. Mr. Sherlock Holmes", 0}}},
   };
   for (const Case &c : cases) {
     Conversion conversion;

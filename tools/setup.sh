@@ -41,7 +41,7 @@ build() { # build FOLDER [cmake options...]
 
 # The bad-input sweep and the fuzzers' regression replays again, under
 # AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer.
-fuzzers=(mobi_info doc_decompressor huff_decompressor mobi_html tarn_png)
+fuzzers=(mobi_info doc_decompressor huff_decompressor mobi_html tarn_png index_reader)
 sanitized_tests() {
   configure build-sanitize -DSANITIZE=ON -DBOOKCONV_BENCH=OFF
   cmake --build build-sanitize -j "$jobs" --target bad_input_sweep_test "${fuzzers[@]/%/_replay}"
