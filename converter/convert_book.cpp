@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "book_fonts.h"
 #include "finishing_step.h"
 #include "folder_images.h"
 #include "render_pdf.h"
@@ -97,6 +98,8 @@ const char *UnpackFailure(int result) {
     return "its text record size is 0";
   case MOBI_ERR_ENCRYPTED:
     return "it is encrypted (DRM) or its HUFF/CDIC records are unusable";
+  case MOBI_ERR_KF8:
+    return "it is in the newer Kindle format (KF8), which cannot be converted yet";
   default:
     return "the library refused it";
   }
@@ -191,6 +194,7 @@ int RunPipeline(const WorkFiles &files, const char *input, const char *output) {
   unlink(files.book.c_str());
   ConvertFolderImages(files.images, 1);
   finishing->PrepareHtml(files.html);
+  const BookFonts fonts(files.images);
   if (!RenderPdf(files.html, files.pdf, files.folder)) {
     std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
     PrintError("the PDF could not be rendered from %s", input);

@@ -3,6 +3,7 @@
 // books (PalmDOC text records, picture records) when the corpus is present.
 //   make_seeds OUT  ->  OUT/mobi_info, OUT/doc_decompressor, OUT/mobi_html,
 //                       OUT/index_reader, ...
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -41,6 +42,12 @@ Bytes Concat(Bytes head, const Bytes &tail) {
   return head;
 }
 
+// Record `index` of the open book, at most `limit` bytes of it.
+Bytes RecordBytes(const MobiOperator &book, std::uint32_t index, std::size_t limit = SIZE_MAX) {
+  const auto bytes = book.Records().Record(index).Bytes();
+  return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(limit, bytes.size())));
+}
+
 struct Seeds {
   SeedFolder books, doc, huff, html, images, index;
 };
@@ -54,14 +61,14 @@ void AppendRecord(Bytes &input, const Bytes &record) {
 
 // The index at record `first` of `book`, when every record fits the form.
 void AddIndex(MobiOperator &book, std::uint32_t first, SeedFolder &seeds) {
-  const Bytes primary = book.ReadSection(first, 0xFFFF);
+  const Bytes primary = RecordBytes(book, first, 0xFFFF);
   const ByteReader reader(primary);
   const std::uint64_t count = 1 + std::uint64_t{reader.U32BE(24).value_or(0)} + reader.U32BE(52).value_or(0);
   if (primary.size() < 4 || std::string(primary.begin(), primary.begin() + 4) != "INDX" || count > 16)
     return;
   Bytes input;
   for (std::uint32_t i = 0; i < count; ++i)
-    AppendRecord(input, book.ReadSection(first + i, 0xFFFF));
+    AppendRecord(input, RecordBytes(book, first + i, 0xFFFF));
   seeds.Add(input);
 }
 
@@ -80,7 +87,7 @@ Bytes WrittenNcx() {
 
 // The HUFF/CDIC fuzzer's input: flags, CDIC count, output size, then the
 // HUFF record, the CDIC records and a few text records, each length-prefixed.
-Bytes HuffInput(MobiOperator &book, const ByteReader &record0) {
+Bytes HuffInput(const MobiOperator &book, const ByteReader &record0) {
   const std::uint32_t first = record0.U32BE(112).value_or(0);
   const std::uint32_t count = record0.U32BE(116).value_or(0);
   const bool flagged = record0.U32BE(20).value_or(0) >= 228;
@@ -93,9 +100,9 @@ Bytes HuffInput(MobiOperator &book, const ByteReader &record0) {
     input.insert(input.end(), record.begin(), record.end());
   };
   for (std::uint32_t i = first; i < first + count; ++i)
-    append(book.ReadSection(i, 0xFFFF));
+    append(RecordBytes(book, i, 0xFFFF));
   for (std::uint32_t i = 1; i <= 3; ++i)
-    append(book.ReadSection(i, 0xFFFF));
+    append(RecordBytes(book, i, 0xFFFF));
   return input;
 }
 
@@ -104,23 +111,23 @@ void AddPieces(const fs::path &path, Seeds &seeds) {
   MobiOperator book;
   if (book.Init(path.c_str()) != 0)
     return;
-  const Bytes record0 = book.ReadSection(0);
+  const Bytes record0 = RecordBytes(book, 0);
   const ByteReader reader(record0);
   const std::uint16_t compression = reader.U16BE(0).value_or(0);
   const std::uint16_t textCount = reader.U16BE(8).value_or(0);
   const std::uint32_t firstImage = reader.U32BE(108).value_or(0);
   if (compression == PdbRecord0::kPalmDoc)
     for (std::uint32_t i = 1; i <= textCount && i <= 3; ++i)
-      seeds.doc.Add(Concat({0x10, 0x00}, book.ReadSection(i)));
+      seeds.doc.Add(Concat({0x10, 0x00}, RecordBytes(book, i)));
   if (compression == PdbRecord0::kHuffCdic && reader.U32BE(116).value_or(0) >= 2 &&
       reader.U32BE(116).value_or(0) <= 9)
     seeds.huff.Add(HuffInput(book, reader));
   // The indexes record 0 names: the contents, and KF8's fragments, skeletons and guide.
   for (std::size_t field : {0xF4, 0xF8, 0xFC, 0x104})
-    if (const auto first = reader.U32BE(field); first && *first != 0 && *first < book.RecordCount())
+    if (const auto first = reader.U32BE(field); first && *first != 0 && *first < book.Records().Count())
       AddIndex(book, *first, seeds.index);
   for (std::uint32_t i = firstImage; firstImage != 0 && i < firstImage + 3; ++i)
-    if (Bytes record = book.ReadSection(i); !record.empty() && record.size() < 64 * 1024)
+    if (Bytes record = RecordBytes(book, i); !record.empty() && record.size() < 64 * 1024)
       seeds.images.Add(record);
 }
 

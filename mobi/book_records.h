@@ -11,9 +11,10 @@
 class BookRecords {
 public:
   // Takes the whole file and the record start offsets in list order. Each
-  // record runs to the next record start in file order (or the end of the
-  // file), clamped to the file: a damaged list yields short or empty views,
-  // never a view outside the buffer.
+  // record runs to the start of the next record in the list, or, when that
+  // one starts before it, to the next record start in file order (or the end
+  // of the file), clamped to the file: a damaged list yields short or empty
+  // views, never a view outside the buffer.
   BookRecords(std::vector<std::uint8_t> file, const std::vector<std::uint32_t> &offsets);
 
   std::uint32_t Count() const { return static_cast<std::uint32_t>(records_.size()); }

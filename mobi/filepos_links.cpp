@@ -4,6 +4,7 @@
 #include <boost/regex.hpp>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <tuple>
 
 #include "chinese_code.h"
@@ -91,20 +92,24 @@ void AddFileposTargets(std::vector<FileposAnchor> &anchors, const std::vector<st
   SortUnique(anchors);
 }
 
-std::string InsertFileposAnchors(std::string_view text, const std::vector<FileposAnchor> &anchors) {
+void InsertFileposAnchors(std::string &text, const std::vector<FileposAnchor> &anchors) {
   std::size_t size = text.size();
   for (const FileposAnchor &anchor : anchors)
     size += kAnchorPrefix.size() + anchor.number.size() + kAnchorSuffix.size();
-  std::string anchored;
-  anchored.reserve(size);
-  std::size_t copied = 0;
-  for (const FileposAnchor &anchor : anchors) {
-    anchored.append(text.substr(copied, anchor.position - copied));
-    copied = anchor.position;
-    anchored.append(kAnchorPrefix).append(anchor.number).append(kAnchorSuffix);
+  std::size_t textEnd = text.size();
+  text.resize(size);
+  char *const bytes = text.data();
+  std::size_t at = size;
+  for (auto anchor = anchors.rbegin(); anchor != anchors.rend(); ++anchor) {
+    const std::size_t position = std::min(anchor->position, textEnd);
+    at -= textEnd - position;
+    std::memmove(bytes + at, bytes + position, textEnd - position);
+    textEnd = position;
+    for (const std::string_view part : {kAnchorSuffix, std::string_view(anchor->number), kAnchorPrefix}) {
+      at -= part.size();
+      std::memcpy(bytes + at, part.data(), part.size());
+    }
   }
-  anchored.append(text.substr(copied));
-  return anchored;
 }
 
 bool HtmlPieceWriter::WritePiece(std::string_view piece) {

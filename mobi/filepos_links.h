@@ -26,9 +26,9 @@ std::vector<FileposAnchor> CollectFileposTargets(std::string_view text);
 void AddFileposTargets(std::vector<FileposAnchor> &anchors, const std::vector<std::uint32_t> &positions,
                        std::size_t textSize);
 
-// `text` with the anchor element of each target in front of the byte at its
-// position, built in one pass.
-std::string InsertFileposAnchors(std::string_view text, const std::vector<FileposAnchor> &anchors);
+// Puts the anchor element of each target (in position order) in front of the
+// byte at its position, in place and in one pass from the back.
+void InsertFileposAnchors(std::string &text, const std::vector<FileposAnchor> &anchors);
 
 // Writes converted pieces of book text to an open file.
 class HtmlPieceWriter {

@@ -76,7 +76,7 @@ protected:
     spec.tailRecords = testbook::BuildIndex(index);
     std::vector<testbook::Bytes> records = testbook::BookRecords(spec);
     testbook::PutU32BE(records[0], 0xF4, static_cast<std::uint32_t>(1 + spec.textRecords.size()));
-    Open(spec, testbook::BuildPdb(records));
+    Open(testbook::BuildPdb(records));
   }
   std::string Unpack() {
     EXPECT_EQ(book.ProcessTextRecord(HtmlPath().c_str()), 0);
@@ -110,7 +110,7 @@ TEST_F(ContentsBookTest, ADamagedIndexLeavesTheBookWithoutAList) {
   spec.textRecords = testbook::SplitText("<p>text</p>", 64);
   std::vector<testbook::Bytes> records = testbook::BookRecords(spec);
   testbook::PutU32BE(records[0], 0xF4, 7); // past the records
-  Open(spec, testbook::BuildPdb(records));
+  Open(testbook::BuildPdb(records));
   EXPECT_EQ(Unpack(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><p>text</p>");
 }
 

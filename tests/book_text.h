@@ -1,6 +1,5 @@
-// Decodes a book's text records the way the text step does, for the decoder
-// tests: trailing entries stripped, then the record's decoder, one record at a
-// time into a space of textRecordSize bytes.
+// A book's text records decoded one at a time, for the decoder tests, and
+// books held in memory for the tests of single units.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,42 +10,36 @@
 #include <string>
 #include <vector>
 
-#include "bit_reader.h"
 #include "byte_reader.h"
-#include "doc_decompressor.h"
 #include "mobi_operator.h"
+#include "pdb_reader.h"
 #include "tarn_mobi.h"
 #include "test_files.h"
 
 namespace testbook {
 
-inline std::string DecodeTextRecord(MobiOperator &book, std::uint32_t index) {
-  const PdbRecord0 &record0 = *book.record0;
-  const std::vector<std::uint8_t> record = book.ReadSection(index);
-  std::string text(record0.textRecordSize, '\0');
-  std::uint32_t length = 0;
-  if (record0.compression == PdbRecord0::kHuffCdic) {
-    length = book.huff->Decompress(record, text.data(), record0.textRecordSize);
-  } else {
-    const std::uint32_t trailing = SizeOfTrailingEntries(record, record0.extraDataFlags);
-    const auto in =
-        std::span(record).first(record.size() - std::min<std::size_t>(trailing, record.size()));
-    if (record0.compression == PdbRecord0::kPalmDoc) {
-      length = DocDecompressor().Decompress(in, text.data(), record0.textRecordSize);
-    } else {
-      length = static_cast<std::uint32_t>(std::min<std::size_t>(in.size(), record0.textRecordSize));
-      std::copy_n(in.begin(), length, text.begin());
-    }
-  }
-  text.resize(length);
-  return text;
+// The section whose text the book's text step reads.
+inline const BookSection &TextSection(const MobiOperator &book) {
+  return book.Sections().mobi6 ? *book.Sections().mobi6 : *book.Sections().kf8;
 }
 
-// The text of every text record; record 0 must have been processed.
-inline std::vector<std::string> DecodeTextRecords(MobiOperator &book) {
+// The text of every text record, each decoded on its own by the library's
+// decoder for the book (one HUFF/CDIC decoder for all of them).
+inline std::vector<std::string> DecodeTextRecords(const MobiOperator &book) {
+  const BookSection &section = TextSection(book);
+  const auto header = ReadMobiHeader(book.Records().Record(section.header));
+  SectionText prepared;
   std::vector<std::string> texts;
-  for (std::uint32_t i = 1; i <= book.record0->textRecordCount; ++i)
-    texts.push_back(DecodeTextRecord(book, i));
+  if (!header || PrepareSectionText(book.Records(), section, *header, prepared) != MOBI_OK)
+    return texts;
+  for (std::uint32_t i = 0; i < prepared.layout.recordCount; ++i) {
+    TextLayout one = prepared.layout;
+    one.firstRecord += i;
+    one.recordCount = 1;
+    std::string text;
+    EXPECT_EQ(::DecodeTextRecords(book.Records(), one, prepared.huff.get(), text), MOBI_OK);
+    texts.push_back(std::move(text));
+  }
   return texts;
 }
 
@@ -55,6 +48,13 @@ inline std::string Join(const std::vector<std::string> &parts) {
   for (const std::string &part : parts)
     joined += part;
   return joined;
+}
+
+// The records of the Palm database `pdb`, held in memory.
+inline ::BookRecords InMemory(const std::vector<std::uint8_t> &pdb) {
+  PdbHeader header;
+  header.read(pdb);
+  return ::BookRecords(pdb, header.recordOffsets);
 }
 
 // Opens `path` and runs the record-0 step; false (with a failure) otherwise.
@@ -88,16 +88,15 @@ inline void ExpectCorpusTextDecodes(const std::filesystem::path &path) {
     return;
   const std::vector<std::string> texts = DecodeTextRecords(book);
   ASSERT_FALSE(texts.empty());
-  const bool huff = book.record0->compression == PdbRecord0::kHuffCdic;
+  const bool huff = book.Record0().compression == PdbRecord0::kHuffCdic;
   for (std::size_t i = 0; i + 1 < texts.size(); ++i) {
     if (huff)
-      EXPECT_LE(texts[i].size(), book.record0->textRecordSize) << "text record " << i + 1;
+      EXPECT_LE(texts[i].size(), book.Record0().textRecordSize) << "text record " << i + 1;
     else
-      EXPECT_EQ(texts[i].size(), book.record0->textRecordSize) << "text record " << i + 1;
+      EXPECT_EQ(texts[i].size(), book.Record0().textRecordSize) << "text record " << i + 1;
   }
   const std::string text = Join(texts);
-  const std::vector<std::uint8_t> record0 = book.ReadSection(0);
-  EXPECT_EQ(text.size(), ByteReader(record0).U32BE(4).value_or(0));
+  EXPECT_EQ(text.size(), book.Records().Record(0).U32BE(4).value_or(0));
 
   std::size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
   while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start])))

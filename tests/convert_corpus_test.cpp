@@ -32,13 +32,15 @@ using testbook::ScratchFolder;
 int ExpectedCode(const std::string &name) {
   if (name == "odd-libmobi-textread-palmdoc.mobi")
     return kNotABook;
-  if (name == "odd-libmobi-drm-v2.mobi")
+  // Encrypted, or KF8 only (its rendition is not read yet).
+  if (name == "odd-libmobi-drm-v2.mobi" || name.starts_with("kf8-") ||
+      name == "odd-calibre8-first-men-kf8only.azw3" || name == "odd-libmobi-kf8-obfuscated-fonts.mobi")
     return kNotUnpacked;
   return kConverted;
 }
 
 bool AnyDocumentedCode(const std::string &name) {
-  return name.starts_with("bad-") || name == "odd-calibre8-first-men-kf8only.azw3";
+  return name.starts_with("bad-");
 }
 
 // The book's HTML as the library writes it, and its image folder.

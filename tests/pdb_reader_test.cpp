@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "mobi_writer.h"
-#include "test_files.h"
 
 namespace {
 
@@ -11,15 +10,7 @@ using testbook::Bytes;
 
 // Reads the header of a file holding `bytes`.
 struct HeaderOf {
-  explicit HeaderOf(const Bytes &bytes) {
-    testbook::WriteFile(scratch.File("book"), bytes);
-    const std::string path = scratch.File("book");
-    const char *paths[] = {path.c_str()};
-    FILES *file = FilesOpen(paths, 1, "rb");
-    whole = header.read(file);
-    FilesClose(file);
-  }
-  testbook::ScratchFolder scratch;
+  explicit HeaderOf(const Bytes &bytes) { whole = header.read(bytes); }
   PdbHeader header;
   bool whole = false;
 };
@@ -78,39 +69,6 @@ TEST(PdbHeader, CountOf65535WithAllEntriesPresent) {
   HeaderOf read(testbook::BuildPdb(records));
   EXPECT_TRUE(read.whole);
   EXPECT_EQ(read.header.recordOffsets.size(), 65535u);
-}
-
-TEST(PdbUtil, IntegerReadersAndShortReads) {
-  testbook::ScratchFolder scratch;
-  testbook::WriteFile(scratch.File("n"), Bytes{0x12, 0x34, 0x56, 0x78, 0x9A});
-  const std::string path = scratch.File("n");
-  const char *paths[] = {path.c_str()};
-  FILES *file = FilesOpen(paths, 1, "rb");
-  std::uint16_t shortValue = 0;
-  std::uint32_t value = 0;
-  EXPECT_TRUE(PdbUtil::ReadUnsignedShort(file, shortValue));
-  EXPECT_EQ(shortValue, 0x1234);
-  FilesSeek(file, 0, FILES_SEEK_SET);
-  EXPECT_TRUE(PdbUtil::ReadUnsignedLongBE(file, value));
-  EXPECT_EQ(value, 0x12345678u);
-  FilesSeek(file, 0, FILES_SEEK_SET);
-  EXPECT_TRUE(PdbUtil::ReadUnsignedLongLE(file, value));
-  EXPECT_EQ(value, 0x78563412u);
-  EXPECT_FALSE(PdbUtil::ReadUnsignedLongBE(file, value)) << "one byte left";
-  EXPECT_EQ(value, 0u);
-  FilesClose(file);
-}
-
-TEST(PdbHeader, ExtentInFileFollowsFileOrderNotListOrder) {
-  Bytes bytes = testbook::BuildPdb({Bytes(10), Bytes(20), Bytes(30)});
-  // List the records backwards: the third first, the first last.
-  for (int i = 0; i < 3; ++i)
-    testbook::PutU32BE(bytes, 78 + 8 * i, 104 + (i == 0 ? 30 : i == 1 ? 10 : 0));
-  HeaderOf read(bytes);
-  ASSERT_EQ(read.header.recordOffsets, (std::vector<std::uint32_t>{134, 114, 104}));
-  EXPECT_EQ(read.header.ExtentInFile(2), 10u);
-  EXPECT_EQ(read.header.ExtentInFile(1), 20u);
-  EXPECT_EQ(read.header.ExtentInFile(0), UINT32_MAX) << "nothing starts after the last record";
 }
 
 } // namespace

@@ -25,7 +25,7 @@ protected:
     EXPECT_EQ(Open(testbook::BuildBook(spec)), MOBI_OK);
     return book.ProcessZeroRecord();
   }
-  const PdbRecord0 &Record0() const { return *book.record0; }
+  const PdbRecord0 &Record0() const { return book.Record0(); }
 
   testbook::ScratchFolder scratch;
   MobiOperator book;
@@ -50,21 +50,21 @@ TEST_F(ZeroRecordTest, ReadsTheFieldsOfAPalmDocBook) {
   EXPECT_EQ(Record0().firstImageRecord, 3u);
   EXPECT_EQ(Record0().headerValue40, 0xFFFFFFFFu);
   EXPECT_EQ(Record0().extraDataFlags, 0x0003u);
-  EXPECT_EQ(book.huff, nullptr);
+  EXPECT_EQ(book.Huff(), nullptr);
 }
 
 TEST_F(ZeroRecordTest, TextRecordCountIsClampedToTheRecordsThatExist) {
   BookSpec spec = SmallBook();
   spec.textRecordCount = 50;
   ASSERT_EQ(Process(spec), MOBI_OK);
-  EXPECT_EQ(Record0().textRecordCount, book.RecordCount() - 1);
+  EXPECT_EQ(Record0().textRecordCount, book.Records().Count() - 1);
 
   MobiOperator empty;
   spec.textRecordCount = 0;
   testbook::WriteFile(scratch.File("zero.mobi"), testbook::BuildBook(spec));
   ASSERT_EQ(empty.Init(scratch.File("zero.mobi").c_str()), MOBI_OK);
   ASSERT_EQ(empty.ProcessZeroRecord(), MOBI_OK);
-  EXPECT_EQ(empty.record0->textRecordCount, 0u);
+  EXPECT_EQ(empty.Record0().textRecordCount, 0u);
 }
 
 TEST_F(ZeroRecordTest, RefusalsKeepTheFieldsReadBeforeThem) {
@@ -99,7 +99,7 @@ TEST_F(ZeroRecordTest, ExtraDataFlagsAreReadFromEveryHeaderLongEnoughToHoldThem)
       testbook::WriteFile(scratch.File("flags.mobi"), testbook::BuildBook(spec));
       ASSERT_EQ(one.Init(scratch.File("flags.mobi").c_str()), MOBI_OK);
       ASSERT_EQ(one.ProcessZeroRecord(), MOBI_OK);
-      EXPECT_EQ(one.record0->extraDataFlags, headerLength >= 228 ? 0x0007u : 0u)
+      EXPECT_EQ(one.Record0().extraDataFlags, headerLength >= 228 ? 0x0007u : 0u)
           << "compression " << compression << " header " << headerLength;
     }
   }
@@ -136,9 +136,9 @@ BookSpec HuffBook() {
 TEST_F(ZeroRecordTest, HuffBookGetsItsDecoder) {
   const BookSpec spec = HuffBook();
   ASSERT_EQ(Process(spec), MOBI_OK);
-  ASSERT_NE(book.huff, nullptr);
-  EXPECT_FALSE(book.huff->Error());
-  EXPECT_EQ(book.huff->DictionaryRecordCount(), spec.huffRecords.size() - 1);
+  ASSERT_NE(book.Huff(), nullptr);
+  EXPECT_FALSE(book.Huff()->Error());
+  EXPECT_EQ(book.Huff()->DictionaryRecordCount(), spec.huffRecords.size() - 1);
 }
 
 TEST_F(ZeroRecordTest, HuffRangeWithoutARecordAfterItIsRefused) {
@@ -157,7 +157,7 @@ TEST_F(ZeroRecordTest, HuffRangeWithoutARecordAfterItIsRefused) {
     testbook::WriteFile(scratch.File("range.mobi"), testbook::BuildBook(spec));
     ASSERT_EQ(one.Init(scratch.File("range.mobi").c_str()), MOBI_OK);
     EXPECT_EQ(one.ProcessZeroRecord(), MOBI_ERR_ENCRYPTED) << range.index << " + " << range.count;
-    EXPECT_EQ(one.huff, nullptr);
+    EXPECT_EQ(one.Huff(), nullptr);
   }
 }
 
@@ -177,8 +177,8 @@ TEST_F(ZeroRecordTest, DictionaryOutsideTheFileFailsTheDecoder) {
     testbook::WriteFile(scratch.File("dictionary.mobi"), bytes);
     ASSERT_EQ(one.Init(scratch.File("dictionary.mobi").c_str()), MOBI_OK);
     ASSERT_EQ(one.ProcessZeroRecord(), MOBI_OK);
-    ASSERT_NE(one.huff, nullptr);
-    EXPECT_TRUE(one.huff->Error()) << (pastTheFile ? "past the file" : "out of order");
+    ASSERT_NE(one.Huff(), nullptr);
+    EXPECT_TRUE(one.Huff()->Error()) << (pastTheFile ? "past the file" : "out of order");
     EXPECT_EQ(testbook::Join(testbook::DecodeTextRecords(one)), "");
   }
 }
@@ -201,7 +201,7 @@ TEST_F(ZeroRecordTest, TextRoundTripsThroughBooksOfEveryCompression) {
         for (std::size_t i = 0; i + 1 < texts.size(); ++i)
           ASSERT_EQ(texts[i].size(), recordSize) << "record " << i + 1;
         ASSERT_TRUE(testbook::Join(texts) == text);
-        EXPECT_FALSE(one.huff && one.huff->Error());
+        EXPECT_FALSE(one.Huff() && one.Huff()->Error());
       }
     }
   }
@@ -261,7 +261,7 @@ TEST(ZeroRecordCorpus, EveryBookGivesADocumentedResultAndDecodesSafely) {
     if (result != MOBI_OK)
       continue;
     for (const std::string &text : testbook::DecodeTextRecords(book))
-      EXPECT_LE(text.size(), book.record0->textRecordSize);
+      EXPECT_LE(text.size(), book.Record0().textRecordSize);
   }
 }
 

@@ -10,7 +10,7 @@ cd "$root"
 packages=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  libboost-regex-dev libjpeg-dev libgif-dev libpng-dev libqpdf-dev
+  libboost-regex-dev zlib1g-dev libjpeg-dev libgif-dev libpng-dev libqpdf-dev
   wkhtmltopdf fonts-noto-cjk poppler-utils
 )
 if [[ "$task" == test ]]; then

@@ -47,6 +47,7 @@ bool IsUnpackResult(int code) {
   case MOBI_ERR_RECORD_SIZE:
   case MOBI_ERR_ENCRYPTED:
   case MOBI_ERR_DAMAGED:
+  case MOBI_ERR_KF8:
     return true;
   default:
     return false;

@@ -67,8 +67,8 @@ Bytes BuildRecord0(const BookSpec &spec) {
   PutU32BE(r, r0::kMobiHeaderLength, spec.mobiHeaderLength);
   PutU32BE(r, 24, 2); // book type
   PutU32BE(r, r0::kTextEncoding, spec.textEncoding);
-  PutU32BE(r, 36, 6); // format version
-  PutU32BE(r, 40, 0xFFFFFFFF);
+  PutU32BE(r, r0::kFileVersion, spec.fileVersion);
+  PutU32BE(r, r0::kOrthographicIndex, spec.orthographicIndex);
   PutU32BE(r, 44, 0xFFFFFFFF);
   PutU32BE(r, r0::kFirstImageRecord,
            spec.firstImageRecord.value_or(imageCount ? static_cast<std::uint32_t>(1 + textCount) : 0));
@@ -80,6 +80,15 @@ Bytes BuildRecord0(const BookSpec &spec) {
   PutU32BE(r, r0::kExthFlags, spec.exthFlags.value_or(spec.exth.empty() ? 0 : 0x40));
   if (spec.mobiHeaderLength >= 228)
     PutU16BE(r, r0::kExtraDataFlags, spec.extraDataFlags);
+  // FDST, then NCX, fragment, skeleton, DATP and guide indexes.
+  for (const std::size_t field : {r0::kFdstIndex, r0::kNcxIndex, r0::kNcxIndex + 4, r0::kSkeletonIndex,
+                                  r0::kSkeletonIndex + 4, r0::kSkeletonIndex + 8})
+    if (field + 4 <= 16 + spec.mobiHeaderLength)
+      PutU32BE(r, field, 0xFFFFFFFF);
+  if (spec.ncxIndex && r0::kNcxIndex + 4 <= 16 + spec.mobiHeaderLength)
+    PutU32BE(r, r0::kNcxIndex, *spec.ncxIndex);
+  if (spec.skeletonIndex && r0::kSkeletonIndex + 4 <= 16 + spec.mobiHeaderLength)
+    PutU32BE(r, r0::kSkeletonIndex, *spec.skeletonIndex);
   r.resize(16 + spec.mobiHeaderLength); // Put* never grows past a long header
 
   if (!spec.exth.empty()) {
@@ -126,6 +135,31 @@ std::vector<Bytes> BookRecords(const BookSpec &spec) {
 
 Bytes BuildBook(const BookSpec &spec) {
   return BuildPdb(BookRecords(spec), spec.databaseName, spec.typeCreator);
+}
+
+BookSpec Kf8Spec(std::vector<Bytes> textRecords) {
+  BookSpec spec;
+  spec.fileVersion = 8;
+  spec.mobiHeaderLength = 264;
+  spec.skeletonIndex = 0;
+  spec.textRecords = std::move(textRecords);
+  return spec;
+}
+
+std::vector<Bytes> HybridRecords(const HybridSpec &spec) {
+  BookSpec mobi6 = spec.mobi6;
+  const auto kf8Header = static_cast<std::uint32_t>(BookRecords(mobi6).size() + 1);
+  if (const auto named = spec.exth121.value_or(kf8Header))
+    mobi6.exth.push_back({121, U32(*named)});
+  std::vector<Bytes> records = BookRecords(mobi6);
+  records.push_back(ToBytes("BOUNDARY"));
+  const std::vector<Bytes> kf8 = BookRecords(spec.kf8);
+  records.insert(records.end(), kf8.begin(), kf8.end());
+  return records;
+}
+
+Bytes BuildHybrid(const HybridSpec &spec) {
+  return BuildPdb(HybridRecords(spec), spec.mobi6.databaseName, spec.mobi6.typeCreator);
 }
 
 std::vector<Bytes> SplitText(const std::string &text, std::size_t recordSize) {

@@ -34,7 +34,13 @@ struct BookSpec {
   std::uint16_t encryption = 0;
   std::uint32_t mobiHeaderLength = 232;
   std::uint32_t textEncoding = 65001;
+  std::uint32_t fileVersion = 6;
   std::uint16_t extraDataFlags = 0;
+  std::uint32_t orthographicIndex = 0xFFFFFFFF; // set in dictionaries
+  // Index fields from 0xC0 on, written where the header holds them; unset
+  // ones are the null index 0xFFFFFFFF. A KF8 header needs a skeleton index.
+  std::optional<std::uint32_t> skeletonIndex;
+  std::optional<std::uint32_t> ncxIndex;
   std::string fullName = "A Test Book";
   std::vector<ExthRecord> exth;
   std::optional<std::uint32_t> exthFlags;        // default: 0x40 when exth is not empty
@@ -59,13 +65,18 @@ constexpr std::size_t kTextRecordSize = 10;
 constexpr std::size_t kEncryption = 12;
 constexpr std::size_t kMobiHeaderLength = 20;
 constexpr std::size_t kTextEncoding = 28;
+constexpr std::size_t kFileVersion = 36;
+constexpr std::size_t kOrthographicIndex = 40;
 constexpr std::size_t kFullNameOffset = 84;
 constexpr std::size_t kFullNameLength = 88;
 constexpr std::size_t kFirstImageRecord = 108;
 constexpr std::size_t kHuffRecordIndex = 112;
 constexpr std::size_t kHuffRecordCount = 116;
 constexpr std::size_t kExthFlags = 128;
+constexpr std::size_t kFdstIndex = 0xC0;
 constexpr std::size_t kExtraDataFlags = 242;
+constexpr std::size_t kNcxIndex = 0xF4;
+constexpr std::size_t kSkeletonIndex = 0xFC;
 } // namespace r0
 
 Bytes BuildExth(const std::vector<ExthRecord> &records);
@@ -76,6 +87,23 @@ Bytes BuildPdb(const std::vector<Bytes> &records, const std::string &databaseNam
 Bytes BuildBook(const BookSpec &spec);
 // All records of the book in file order, record 0 first.
 std::vector<Bytes> BookRecords(const BookSpec &spec);
+
+// A KF8 header's description: file version 8, a MOBI header of 264 bytes and
+// a skeleton index (0 unless the test sets another), with `textRecords`.
+BookSpec Kf8Spec(std::vector<Bytes> textRecords);
+
+// A hybrid book: the records of `mobi6`, a "BOUNDARY" record, then the records
+// of `kf8` (every index its header holds counts from its own header record,
+// as the writer's defaults do). Record 0 names the KF8 header record in EXTH
+// 121 unless `exth121` says otherwise (a test may name a wrong record, or
+// leave the record out with std::nullopt).
+struct HybridSpec {
+  BookSpec mobi6;
+  BookSpec kf8;
+  std::optional<std::optional<std::uint32_t>> exth121; // default: the KF8 header record
+};
+std::vector<Bytes> HybridRecords(const HybridSpec &spec);
+Bytes BuildHybrid(const HybridSpec &spec);
 
 // Splits `text` into stored (uncompressed) records of `recordSize` bytes.
 std::vector<Bytes> SplitText(const std::string &text, std::size_t recordSize = 4096);

@@ -1,0 +1,92 @@
+#include "kf8_resources.h"
+
+#include <algorithm>
+
+#include "font_record.h"
+#include "image_record.h"
+#include "meta_info.h"
+
+namespace {
+
+constexpr std::uint32_t kNull = 0xFFFFFFFF;
+constexpr std::size_t kTextRecordCount = 0x08;
+constexpr std::size_t kFirstResource = 0x6C;
+
+void AppendRange(std::vector<ByteReader> &list, std::span<const ByteReader> records,
+                 std::optional<std::uint32_t> first, std::uint32_t end) {
+  end = std::min<std::uint32_t>(end, static_cast<std::uint32_t>(records.size()));
+  if (first && *first < end)
+    list.insert(list.end(), records.begin() + *first, records.begin() + end);
+}
+
+// The first resource record a KF8 header names; when it names none, the
+// record after the last text record.
+std::optional<std::uint32_t> Kf8FirstResource(const ByteReader &header, const BookSection &kf8) {
+  const std::uint32_t first = header.U32BE(kFirstResource).value_or(kNull);
+  if (first != kNull)
+    return kf8.Record(first);
+  return kf8.Record(std::uint32_t{header.U16BE(kTextRecordCount).value_or(0)} + 1);
+}
+
+// The name and family of a font resource, or nothing when the record holds none.
+std::optional<std::pair<std::string, std::string>> WriteFontResource(const ByteReader &record,
+                                                                     const std::string &folder,
+                                                                     std::uint64_t number) {
+  const std::optional<FontFile> font = DecodeFontRecord(record);
+  if (!font)
+    return std::nullopt;
+  std::string fileName = "font_" + std::to_string(number) + "." + std::string(font->extension);
+  if (!WriteResourceFile(folder, fileName, font->bytes))
+    return std::nullopt;
+  return std::pair{std::move(fileName), FontFamilyName(font->bytes)};
+}
+
+} // namespace
+
+std::vector<ByteReader> Kf8ResourceRecords(std::span<const ByteReader> records,
+                                           const BookSections &sections) {
+  std::vector<ByteReader> list;
+  if (!sections.kf8 || sections.kf8->header >= records.size())
+    return list;
+  const BookSection &kf8 = *sections.kf8;
+  if (sections.kind == BookKind::Hybrid && sections.mobi6) {
+    const BookSection &mobi6 = *sections.mobi6;
+    const std::uint32_t first = records[mobi6.header].U32BE(kFirstResource).value_or(kNull);
+    // Record 0 is no resource: a first resource of 0 means the half has none.
+    if (first != 0)
+      AppendRange(list, records, mobi6.Record(first), mobi6.end);
+  }
+  AppendRange(list, records, Kf8FirstResource(records[kf8.header], kf8), kf8.end);
+  return list;
+}
+
+std::uint32_t Kf8CoverOffset(std::span<const ByteReader> records, const BookSections &sections) {
+  std::uint32_t cover = ExthFields::kNone;
+  if (sections.kf8 && sections.kf8->header < records.size())
+    cover = ReadExth(records[sections.kf8->header]).coverOffset;
+  if (cover == ExthFields::kNone && sections.mobi6 && !records.empty())
+    cover = ReadExth(records[sections.mobi6->header]).coverOffset;
+  return cover;
+}
+
+Kf8Resources WriteKf8Resources(std::span<const ByteReader> resources, const std::string &folder,
+                               const std::string &bookStem, std::uint32_t coverOffset) {
+  Kf8Resources written;
+  written.names.resize(resources.size() + 1);
+  written.fontFamilies.resize(resources.size() + 1);
+  const std::string prefix = bookStem + "_files/";
+  for (std::size_t i = 0; i < resources.size(); ++i) {
+    const std::uint64_t number = i + 1;
+    if (IsFontRecord(resources[i])) {
+      if (auto font = WriteFontResource(resources[i], folder, number)) {
+        written.names[number] = prefix + font->first;
+        written.fontFamilies[number] = std::move(font->second);
+      }
+    } else if (auto picture = WritePictureFile(folder, number, resources[i].Bytes())) {
+      written.names[number] = prefix + *picture;
+    }
+  }
+  if (coverOffset < resources.size() && !PictureExtension(resources[coverOffset].Bytes()).empty())
+    written.names[0] = written.names[coverOffset + 1];
+  return written;
+}
