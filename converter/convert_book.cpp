@@ -76,6 +76,8 @@ const char *InitFailure(int result) {
     return "out of memory";
   case MOBI_ERR_NOT_MOBI:
     return "it is not a BOOKMOBI Palm database";
+  case MOBI_ERR_INTERNAL:
+    return "the library failed inside";
   default:
     return "the library refused it";
   }
@@ -97,6 +99,8 @@ const char *UnpackFailure(int result) {
     return "its text record size is 0";
   case MOBI_ERR_ENCRYPTED:
     return "it is encrypted (DRM) or its HUFF/CDIC records are unusable";
+  case MOBI_ERR_INTERNAL:
+    return "the library failed inside";
   default:
     return "the library refused it";
   }
