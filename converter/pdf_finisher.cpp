@@ -16,9 +16,13 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include "pdf_text.h"
+#include "text_util.h"
 #include "whole_file.h"
 
 namespace finishing {
+
+using textutil::ReadWholeFile;
+using textutil::ReplaceFile;
 
 namespace {
 
@@ -139,7 +143,7 @@ Places TakeMarkers(std::vector<QPDFPageObjectHelper> &pages) {
     bool changed = false;
     for (Handle annotation : AnnotationsOf(page)) {
       const auto uri = UriOf(annotation);
-      if (uri && uri->starts_with(kMarkScheme)) {
+      if (uri && uri->rfind(kMarkScheme, 0) == 0) {
         places.try_emplace(uri->substr(kMarkScheme.size()), PlaceOfMarker(annotation, page));
         changed = true;
       } else {
@@ -164,12 +168,9 @@ std::optional<std::string> BookLinkKey(std::string_view uri) {
     return std::nullopt;
   const std::string_view fragment = uri.substr(hash + 1);
   constexpr std::string_view kPrefix = "filepos";
-  if (!fragment.starts_with(kPrefix) || fragment.size() == kPrefix.size() ||
-      fragment.substr(kPrefix.size()).find_first_not_of("0123456789") != std::string_view::npos)
-    return std::nullopt;
-  std::string_view digits = fragment.substr(kPrefix.size());
-  const std::size_t firstNonZero = digits.find_first_not_of('0');
-  return AnchorMarkKey(firstNonZero == std::string_view::npos ? "0" : digits.substr(firstNonZero));
+  const auto number =
+      fragment.rfind(kPrefix, 0) == 0 ? textutil::CanonicalDecimal(fragment.substr(kPrefix.size())) : std::nullopt;
+  return number ? std::optional<std::string>(AnchorMarkKey(*number)) : std::nullopt;
 }
 
 // Turns links into the book into jumps, and drops links that lead into the

@@ -6,27 +6,29 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <stdexcept>
-#include <vector>
 
-namespace finishing {
+#include "c_file.h"
+
+namespace textutil {
 
 namespace {
 
-std::runtime_error SystemError(const std::string &what, const std::string &path) {
-  return std::runtime_error(what + " " + path + ": " + std::strerror(errno));
+ReplaceError SystemError(const std::string &what, const std::string &path, bool created) {
+  return ReplaceError(what + " " + path + ": " + std::strerror(errno), created);
 }
 
 } // namespace
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path &path) {
-  std::ifstream in(path, std::ios::binary);
+  CFile in(std::fopen(path.c_str(), "rb"));
   if (!in)
     return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad())
+  std::string bytes;
+  char block[65536];
+  std::size_t got;
+  while ((got = std::fread(block, 1, sizeof block, in.get())) > 0)
+    bytes.append(block, got);
+  if (std::ferror(in.get()) != 0)
     return std::nullopt;
   return bytes;
 }
@@ -35,7 +37,7 @@ void ReplaceFile(const std::string &path, const std::function<void(std::FILE *)>
   std::string pattern = path + ".XXXXXX";
   const int descriptor = mkstemp(pattern.data());
   if (descriptor < 0)
-    throw SystemError("cannot create a file beside", path);
+    throw SystemError("cannot create a file beside", path, false);
   const std::string partPath = pattern;
   // The new file keeps the old one's permissions, not mkstemp's private ones.
   struct stat old;
@@ -45,7 +47,7 @@ void ReplaceFile(const std::string &path, const std::function<void(std::FILE *)>
   if (file == nullptr) {
     close(descriptor);
     unlink(partPath.c_str());
-    throw SystemError("cannot open", partPath);
+    throw SystemError("cannot open", partPath, false);
   }
   try {
     write(file);
@@ -57,13 +59,13 @@ void ReplaceFile(const std::string &path, const std::function<void(std::FILE *)>
   const bool written = std::ferror(file) == 0;
   if (std::fclose(file) != 0 || !written) {
     unlink(partPath.c_str());
-    throw SystemError("cannot write", partPath);
+    throw SystemError("cannot write", partPath, true);
   }
   if (std::rename(partPath.c_str(), path.c_str()) != 0) {
-    const std::runtime_error error = SystemError("cannot replace", path);
+    const ReplaceError error = SystemError("cannot replace", path, true);
     unlink(partPath.c_str());
     throw error;
   }
 }
 
-} // namespace finishing
+} // namespace textutil
