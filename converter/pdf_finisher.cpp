@@ -168,8 +168,9 @@ std::optional<std::string> BookLinkKey(std::string_view uri) {
     return std::nullopt;
   const std::string_view fragment = uri.substr(hash + 1);
   constexpr std::string_view kPrefix = "filepos";
-  const auto number =
-      fragment.rfind(kPrefix, 0) == 0 ? textutil::CanonicalDecimal(fragment.substr(kPrefix.size())) : std::nullopt;
+  const auto number = fragment.rfind(kPrefix, 0) == 0
+                          ? textutil::CanonicalDecimal(fragment.substr(kPrefix.size()))
+                          : std::nullopt;
   return number ? std::optional<std::string>(AnchorMarkKey(*number)) : std::nullopt;
 }
 

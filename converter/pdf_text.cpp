@@ -98,7 +98,8 @@ bool IsInlineTag(std::string_view tag) {
 } // namespace
 
 std::string BookTextToUtf8(std::string_view bytes) {
-  return CollapseSpaces(textutil::IsWellFormedUtf8(bytes) ? std::string(bytes) : textutil::Windows1252ToUtf8(bytes));
+  return CollapseSpaces(textutil::IsWellFormedUtf8(bytes) ? std::string(bytes)
+                                                          : textutil::Windows1252ToUtf8(bytes));
 }
 
 std::string HtmlFragmentToText(std::string_view html) {

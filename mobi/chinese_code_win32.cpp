@@ -147,13 +147,15 @@ void ChineseCode::UTF_8ToGB2312(std::string &result, const char *text, int len) 
 }
 
 void ChineseCode::Windows1252ToUTF_8(std::string &result, const char *text, int len) {
-  result = textutil::Windows1252ToUtf8(std::string_view(text, static_cast<std::size_t>(len > 0 ? len : 0)));
+  result = textutil::Windows1252ToUtf8(
+      std::string_view(text, static_cast<std::size_t>(len > 0 ? len : 0)));
 }
 
 bool ChineseCode::IsTextUTF8(const char *text, int len) {
   const std::string_view bytes(text, static_cast<std::size_t>(len > 0 ? len : 0));
-  return textutil::IsWellFormedUtf8(bytes) &&
-         std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<std::uint8_t>(c) >= 0x80; });
+  return textutil::IsWellFormedUtf8(bytes) && std::any_of(bytes.begin(), bytes.end(), [](char c) {
+           return static_cast<std::uint8_t>(c) >= 0x80;
+         });
 }
 
 bool ChineseCode::PairsIntoGB2312(const char *text, int len) {

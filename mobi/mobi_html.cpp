@@ -79,7 +79,8 @@ int ReplaceFile(const char *path, const std::string &text) {
   if (stat(path, &old) != 0)
     return MOBI_ERR_OPEN;
   try {
-    textutil::ReplaceFile(path, [&](std::FILE *out) { std::fwrite(text.data(), 1, text.size(), out); });
+    textutil::ReplaceFile(path,
+                          [&](std::FILE *out) { std::fwrite(text.data(), 1, text.size(), out); });
   } catch (const textutil::ReplaceError &error) {
     return error.Created() ? MOBI_ERR_WRITE : MOBI_ERR_OPEN;
   }

@@ -19,7 +19,8 @@ constexpr std::array<char32_t, 32> kWindows1252High = {
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 bool IsDigits(std::string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 } // namespace

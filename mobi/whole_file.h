@@ -18,7 +18,8 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path &path);
 // the new one could not be written or put in its place.
 class ReplaceError : public std::runtime_error {
 public:
-  ReplaceError(const std::string &what, bool created) : std::runtime_error(what), created_(created) {}
+  ReplaceError(const std::string &what, bool created)
+      : std::runtime_error(what), created_(created) {}
   bool Created() const { return created_; }
 
 private:

@@ -61,7 +61,8 @@ TEST(TextUtil, TitleAndTextOfAWindows1252BookDecodeAlike) {
 
   const testbook::Bytes html = testbook::ReadFile(scratch.File("book.htm"));
   EXPECT_EQ(titleText, "Odd \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd bytes");
-  EXPECT_NE(std::string(html.begin(), html.end()).find("<p>" + titleText + "</p>"), std::string::npos);
+  EXPECT_NE(std::string(html.begin(), html.end()).find("<p>" + titleText + "</p>"),
+            std::string::npos);
 }
 
 } // namespace
