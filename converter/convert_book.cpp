@@ -77,6 +77,8 @@ const char *InitFailure(int result) {
     return "out of memory";
   case MOBI_ERR_NOT_MOBI:
     return "it is not a BOOKMOBI Palm database";
+  case MOBI_ERR_INTERNAL:
+    return "the library failed inside";
   default:
     return "the library refused it";
   }
@@ -99,7 +101,9 @@ const char *UnpackFailure(int result) {
   case MOBI_ERR_ENCRYPTED:
     return "it is encrypted (DRM) or its HUFF/CDIC records are unusable";
   case MOBI_ERR_KF8:
-    return "it is in the newer Kindle format (KF8), which cannot be converted yet";
+    return "it is in the newer Kindle format (KF8), and its KF8 rendition is damaged";
+  case MOBI_ERR_INTERNAL:
+    return "the library failed inside";
   default:
     return "the library refused it";
   }

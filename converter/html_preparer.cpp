@@ -8,9 +8,13 @@
 #include <stdexcept>
 
 #include "pdf_text.h"
+#include "text_util.h"
 #include "whole_file.h"
 
 namespace finishing {
+
+using textutil::ReadWholeFile;
+using textutil::ReplaceFile;
 
 namespace {
 
@@ -99,12 +103,8 @@ std::optional<std::string_view> Attribute(std::string_view tagText, std::string_
 
 // The digits of a decimal number without leading zeros ("0" for zeros only).
 std::optional<std::string> Number(std::string_view digits) {
-  if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c));
-      }))
-    return std::nullopt;
-  const std::size_t firstNonZero = digits.find_first_not_of('0');
-  return std::string(firstNonZero == std::string_view::npos ? "0" : digits.substr(firstNonZero));
+  const auto number = textutil::CanonicalDecimal(digits);
+  return number ? std::optional<std::string>(*number) : std::nullopt;
 }
 
 // The number after `prefix` (lower case) when `value` is the prefix and a number.

@@ -16,9 +16,13 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include "pdf_text.h"
+#include "text_util.h"
 #include "whole_file.h"
 
 namespace finishing {
+
+using textutil::ReadWholeFile;
+using textutil::ReplaceFile;
 
 namespace {
 
@@ -139,7 +143,7 @@ Places TakeMarkers(std::vector<QPDFPageObjectHelper> &pages) {
     bool changed = false;
     for (Handle annotation : AnnotationsOf(page)) {
       const auto uri = UriOf(annotation);
-      if (uri && uri->starts_with(kMarkScheme)) {
+      if (uri && uri->rfind(kMarkScheme, 0) == 0) {
         places.try_emplace(uri->substr(kMarkScheme.size()), PlaceOfMarker(annotation, page));
         changed = true;
       } else {

@@ -5,42 +5,11 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "text_util.h"
+
 namespace finishing {
 
 namespace {
-
-// Windows-1252 code points of the bytes 0x80 to 0x9F. The five bytes the code
-// page leaves undefined keep their C1 control code, as Windows maps them.
-constexpr std::array<char32_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string &out, char32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
-
-std::string Cp1252ToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char byte : bytes)
-    AppendUtf8(out, byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : char32_t{byte});
-  return out;
-}
 
 bool IsSpaceOrControl(unsigned char byte) { return byte <= 0x20 || byte == 0x7F; }
 
@@ -96,12 +65,12 @@ std::size_t DecodeReference(std::string_view text, std::string &out) {
     const unsigned long code = std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
     if (*end != '\0' || !IsUsableCodePoint(code))
       return 0;
-    AppendUtf8(out, static_cast<char32_t>(code));
+    textutil::AppendUtf8(out, static_cast<char32_t>(code));
     return semicolon + 1;
   }
   for (const NamedEntity &entity : kNamedEntities)
     if (entity.name == name) {
-      AppendUtf8(out, entity.code);
+      textutil::AppendUtf8(out, entity.code);
       return semicolon + 1;
     }
   return 0;
@@ -128,45 +97,9 @@ bool IsInlineTag(std::string_view tag) {
 
 } // namespace
 
-bool IsValidUtf8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const unsigned char lead = static_cast<unsigned char>(bytes[i]);
-    std::size_t length = 0;
-    char32_t code = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      code = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (length > bytes.size() - i)
-      return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(bytes[i + k]);
-      if ((next & 0xC0) != 0x80)
-        return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-      return false;
-    i += length;
-  }
-  return true;
-}
-
 std::string BookTextToUtf8(std::string_view bytes) {
-  return CollapseSpaces(IsValidUtf8(bytes) ? std::string(bytes) : Cp1252ToUtf8(bytes));
+  return CollapseSpaces(textutil::IsWellFormedUtf8(bytes) ? std::string(bytes)
+                                                          : textutil::Windows1252ToUtf8(bytes));
 }
 
 std::string HtmlFragmentToText(std::string_view html) {

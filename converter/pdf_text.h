@@ -7,9 +7,6 @@
 
 namespace finishing {
 
-// True when `bytes` is well-formed UTF-8 (shortest forms, no surrogates).
-bool IsValidUtf8(std::string_view bytes);
-
 // The book's own title or author as UTF-8. The library hands them over in the
 // book's encoding, UTF-8 (65001) or Windows-1252 (1252); text that is not
 // well-formed UTF-8 can only be the latter. Control characters become spaces,

@@ -2,6 +2,8 @@
 // keeps the input, and a scratch folder emptied after every input.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,9 +21,17 @@
 
 namespace fuzz {
 
-// The process's scratch folder: made on first use, removed at exit.
+// The process's scratch folder: made on first use, removed at exit. It lies in
+// shared memory where the system has it, so an input's files never reach a
+// disk and a run does thousands of inputs a second rather than hundreds.
 inline testbook::ScratchFolder &Scratch() {
-  static testbook::ScratchFolder folder;
+  static testbook::ScratchFolder folder = [] {
+    std::error_code error;
+    const std::filesystem::path memory = "/dev/shm";
+    return std::filesystem::is_directory(memory, error) && access(memory.c_str(), W_OK) == 0
+               ? testbook::ScratchFolder(memory)
+               : testbook::ScratchFolder();
+  }();
   return folder;
 }
 

@@ -39,10 +39,20 @@ std::vector<std::uint8_t> ReadInput(const std::filesystem::path &path) {
 
 } // namespace
 
+// A folder that holds no input replays nothing and proves nothing, so it
+// fails the run, as does a run with no input at all; a path that does not
+// exist (the real books may be absent) is only reported.
 int main(int argc, char **argv) {
   std::size_t replayed = 0;
+  bool emptyFolder = false;
   for (int i = 1; i < argc; ++i) {
-    for (const auto &input : InputsOf(argv[i])) {
+    const std::vector<std::filesystem::path> inputs = InputsOf(argv[i]);
+    std::error_code error;
+    if (inputs.empty() && std::filesystem::is_directory(argv[i], error)) {
+      std::fprintf(stderr, "no inputs in %s\n", argv[i]);
+      emptyFolder = true;
+    }
+    for (const auto &input : inputs) {
       std::fprintf(stderr, "replaying %s\n", input.c_str());
       const std::vector<std::uint8_t> bytes = ReadInput(input);
       LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
@@ -50,5 +60,5 @@ int main(int argc, char **argv) {
     }
   }
   std::printf("replayed %zu inputs\n", replayed);
-  return 0;
+  return emptyFolder || replayed == 0 ? 1 : 0;
 }

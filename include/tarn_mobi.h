@@ -31,7 +31,8 @@ extern "C" {
 #define MOBI_ERR_ENCRYPTED 9   /* MobiToHtml: encrypted book or unusable HUFF/CDIC range */
 #define MOBI_ERR_NOT_OPEN 10   /* MobiToHtml called without a successful Init */
 #define MOBI_ERR_DAMAGED 11    /* MobiToHtml: record 0 missing or too short for its headers */
-#define MOBI_ERR_KF8 12        /* MobiToHtml: the book's KF8 rendition cannot be rendered (KF8-only book) */
+#define MOBI_ERR_KF8 12        /* MobiToHtml: a KF8-only book whose KF8 rendition cannot be read */
+#define MOBI_ERR_INTERNAL 13   /* an unexpected failure inside the library (not out of memory) */
 
 /* The handle record; opaque to callers. */
 typedef struct MobiData MobiData;

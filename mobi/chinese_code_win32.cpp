@@ -2,9 +2,13 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <string_view>
 #include <vector>
+
+#include "text_util.h"
 
 namespace {
 
@@ -60,55 +64,7 @@ private:
   std::vector<std::uint16_t> pairs_;
 };
 
-// Windows-1252 bytes 0x80-0x9F; the rest of the upper half is Latin-1.
-constexpr std::array<char16_t, 32> kWindows1252High = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
 std::uint8_t ByteAt(const char *text, int i) { return static_cast<std::uint8_t>(text[i]); }
-
-bool IsContinuation(std::uint8_t byte) { return (byte & 0xC0) == 0x80; }
-
-void AppendUTF_8(std::string &result, char16_t unit) {
-  char bytes[3];
-  result.append(bytes, static_cast<std::size_t>(ChineseCode::UnicodeToUTF_8(bytes, &unit)));
-}
-
-// Length of the well-formed UTF-8 sequence at `i`, or 0 when it is not one.
-int WellFormedLength(const char *text, int len, int i) {
-  const std::uint8_t lead = ByteAt(text, i);
-  int length;
-  std::uint8_t low = 0x80, high = 0xBF; // range of the second byte
-  if (lead < 0x80)
-    return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0)
-      low = 0xA0; // overlong below U+0800
-    if (lead == 0xED)
-      high = 0x9F; // surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0)
-      low = 0x90; // overlong below U+10000
-    if (lead == 0xF4)
-      high = 0x8F; // past U+10FFFF
-  } else {
-    return 0;
-  }
-  if (len - i < length)
-    return 0;
-  const std::uint8_t second = ByteAt(text, i + 1);
-  if (second < low || second > high)
-    return 0;
-  for (int k = 2; k < length; ++k)
-    if (!IsContinuation(ByteAt(text, i + k)))
-      return 0;
-  return length;
-}
 
 bool IsGb2312RowByte(std::uint8_t byte) { return byte >= 0xA1 && byte <= 0xFE; }
 
@@ -127,22 +83,7 @@ void ChineseCode::UTF_8ToUnicode(char16_t *unit, const char *text) {
 }
 
 int ChineseCode::UnicodeToUTF_8(char *out, const char16_t *unit) {
-  char16_t u = *unit;
-  if (u >= 0xD800 && u <= 0xDFFF)
-    u = kReplacement; // half a surrogate pair is no character
-  if (u < 0x80) {
-    out[0] = static_cast<char>(u);
-    return 1;
-  }
-  if (u < 0x800) {
-    out[0] = static_cast<char>(0xC0 | u >> 6);
-    out[1] = static_cast<char>(0x80 | (u & 0x3F));
-    return 2;
-  }
-  out[0] = static_cast<char>(0xE0 | u >> 12);
-  out[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-  out[2] = static_cast<char>(0x80 | (u & 0x3F));
-  return 3;
+  return textutil::EncodeUtf8(*unit, out);
 }
 
 int ChineseCode::Gb2312ToUnicode(char16_t *unit, const char *text) {
@@ -180,7 +121,7 @@ void ChineseCode::GB2312ToUTF_8(std::string &result, const char *text, int len) 
     char16_t unit = kReplacement;
     if (hasPartner)
       Gb2312ToUnicode(&unit, text + i);
-    AppendUTF_8(built, unit);
+    textutil::AppendUtf8(built, unit);
     // A lead byte that does not pair with an ASCII byte leaves that byte in
     // place, so no markup character is swallowed by a stray high byte.
     i += hasPartner && !(unit == kReplacement && ByteAt(text, i + 1) < 0x80) ? 2 : 1;
@@ -206,28 +147,15 @@ void ChineseCode::UTF_8ToGB2312(std::string &result, const char *text, int len) 
 }
 
 void ChineseCode::Windows1252ToUTF_8(std::string &result, const char *text, int len) {
-  std::string built;
-  built.reserve(static_cast<std::size_t>(len > 0 ? len : 0) * 3 / 2);
-  for (int i = 0; i < len; ++i) {
-    const std::uint8_t byte = ByteAt(text, i);
-    if (byte < 0x80)
-      built.push_back(static_cast<char>(byte));
-    else
-      AppendUTF_8(built, byte < 0xA0 ? kWindows1252High[byte - 0x80] : char16_t{byte});
-  }
-  result.swap(built);
+  result = textutil::Windows1252ToUtf8(
+      std::string_view(text, static_cast<std::size_t>(len > 0 ? len : 0)));
 }
 
 bool ChineseCode::IsTextUTF8(const char *text, int len) {
-  bool sawHighByte = false;
-  for (int i = 0; i < len;) {
-    const int length = WellFormedLength(text, len, i);
-    if (length == 0)
-      return false;
-    sawHighByte = sawHighByte || length > 1;
-    i += length;
-  }
-  return sawHighByte;
+  const std::string_view bytes(text, static_cast<std::size_t>(len > 0 ? len : 0));
+  return textutil::IsWellFormedUtf8(bytes) && std::any_of(bytes.begin(), bytes.end(), [](char c) {
+           return static_cast<std::uint8_t>(c) >= 0x80;
+         });
 }
 
 bool ChineseCode::PairsIntoGB2312(const char *text, int len) {

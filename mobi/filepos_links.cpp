@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <boost/regex.hpp>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <tuple>
 
 #include "chinese_code.h"
 #include "markup_tags.h"
+#include "text_util.h"
 
 namespace {
 
@@ -33,20 +34,11 @@ constexpr std::string_view kAnchorSuffix = "\" />";
 constexpr std::string_view kLinkPrefix = "<a href=\"#filepos";
 constexpr std::string_view kLinkSuffix = "\">";
 
-// The digits without their leading zeros; "0" when they are all zeros.
-std::string_view WithoutLeadingZeros(std::string_view digits) {
-  const std::size_t first = digits.find_first_not_of('0');
-  return first == std::string_view::npos ? digits.substr(digits.size() - 1) : digits.substr(first);
-}
-
 // Where a target named by `number` goes: its value, or the end of the text
 // when the value lies past it.
 std::size_t TargetPosition(std::string_view number, std::size_t textSize) {
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
-  if (error != std::errc() || end != number.data() + number.size() || value > textSize)
-    return textSize;
-  return static_cast<std::size_t>(value);
+  const std::optional<std::uint64_t> value = textutil::DecimalValue(number);
+  return value && *value <= textSize ? static_cast<std::size_t>(*value) : textSize;
 }
 
 bool AnchorOrder(const FileposAnchor &a, const FileposAnchor &b) {
@@ -76,7 +68,7 @@ std::vector<FileposAnchor> CollectFileposTargets(std::string_view text) {
     if (!boost::regex_match(tag.data(), tag.data() + tag.size(), match, TargetPattern()))
       return;
     const std::string_view digits(match[1].first, static_cast<std::size_t>(match.length(1)));
-    const std::string_view number = WithoutLeadingZeros(digits);
+    const std::string_view number = *textutil::CanonicalDecimal(digits);
     anchors.push_back({TargetPosition(number, text.size()), std::string(number)});
   });
   SortUnique(anchors);

@@ -1,17 +1,17 @@
 #include "mobi_html.h"
 
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <boost/regex.hpp>
-#include <charconv>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
-#include "c_file.h"
 #include "markup_tags.h"
 #include "tarn_mobi.h"
+#include "text_util.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -29,24 +29,12 @@ const boost::regex &ElementPattern() {
 constexpr std::string_view kImagePrefix = "<img src=\"";
 constexpr std::string_view kImageSuffix = "\" />";
 
-bool ReadWholeFile(const char *path, std::string &bytes) {
-  CFile in(std::fopen(path, "rb"));
-  if (!in)
-    return false;
-  char block[65536];
-  std::size_t got;
-  while ((got = std::fread(block, 1, sizeof block, in.get())) > 0)
-    bytes.append(block, got);
-  return std::ferror(in.get()) == 0;
-}
-
 // Entry `digits` of the names; empty when there is no such entry.
 std::string_view NameOfImage(std::string_view digits, const std::vector<std::string> &imageNames) {
-  std::size_t number = 0;
-  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
-  if (error != std::errc() || end != digits.data() + digits.size() || number >= imageNames.size())
+  const std::optional<std::uint64_t> number = textutil::DecimalValue(digits);
+  if (!number || *number >= imageNames.size())
     return {};
-  return imageNames[number];
+  return imageNames[*number];
 }
 
 void AppendImageElement(std::string &out, std::string_view name) {
@@ -84,27 +72,17 @@ void PlaceCover(std::string &html, std::string &cover) {
   cover.clear();
 }
 
-// Replaces the file at `path` with `text` through a sibling temporary file, so
-// a failed write leaves the old file whole. 0, 1 (no file to write) or 2.
+// Replaces the file at `path` with `text`, so a failed write leaves the old
+// file whole. 0, 1 (no file to replace, or none could be made beside it) or 2.
 int ReplaceFile(const char *path, const std::string &text) {
   struct stat old {};
   if (stat(path, &old) != 0)
     return MOBI_ERR_OPEN;
-  std::string temporary = std::string(path) + ".XXXXXX";
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0)
-    return MOBI_ERR_OPEN;
-  std::FILE *out = fdopen(fd, "wb");
-  if (out == nullptr) {
-    close(fd);
-    unlink(temporary.c_str());
-    return MOBI_ERR_OPEN;
-  }
-  fchmod(fd, old.st_mode & 07777);
-  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  if (std::fclose(out) != 0 || !written || std::rename(temporary.c_str(), path) != 0) {
-    unlink(temporary.c_str());
-    return MOBI_ERR_WRITE;
+  try {
+    textutil::ReplaceFile(path,
+                          [&](std::FILE *out) { std::fwrite(text.data(), 1, text.size(), out); });
+  } catch (const textutil::ReplaceError &error) {
+    return error.Created() ? MOBI_ERR_WRITE : MOBI_ERR_OPEN;
   }
   return MOBI_OK;
 }
@@ -112,11 +90,11 @@ int ReplaceFile(const char *path, const std::string &text) {
 } // namespace
 
 int MobiHtmlProcess2(const char *path, std::vector<std::string> &imageNames) {
-  std::string html;
-  if (!ReadWholeFile(path, html))
+  std::optional<std::string> html = textutil::ReadWholeFile(path);
+  if (!html)
     return MOBI_ERR_OPEN;
-  std::string rewritten = RewriteImageTags(html, imageNames);
-  std::string().swap(html);
+  std::string rewritten = RewriteImageTags(*html, imageNames);
+  html.reset();
   if (!imageNames.empty())
     PlaceCover(rewritten, imageNames.front());
   return ReplaceFile(path, rewritten);

@@ -19,11 +19,15 @@ namespace {
 const char copyright[] = "Tarn_Mobi " TARN_MOBI_VERSION
                          ": MOBI e-book unpacker. Copyright (c) 2026 the bookconv developers.";
 
-template <typename Body, typename Result> Result Guarded(Body body, Result onFailure) {
+// The one place where the library's exceptions stop: running out of memory
+// is 3, any other failure 13, so a caller can tell the two apart.
+template <typename Body> int Guarded(Body body) noexcept {
   try {
     return body();
+  } catch (const std::bad_alloc &) {
+    return MOBI_ERR_MEMORY;
   } catch (...) {
-    return onFailure;
+    return MOBI_ERR_INTERNAL;
   }
 }
 
@@ -46,7 +50,10 @@ MobiOperator *OpenBook(MobiData *data) {
 void ClearUp(MobiData *data) {
   if (data == nullptr || data->mobiOperator == nullptr)
     return;
-  delete data->mobiOperator;
+  Guarded([&] {
+    delete data->mobiOperator;
+    return MOBI_OK;
+  });
   data->mobiOperator = nullptr;
 }
 
@@ -57,12 +64,10 @@ int Init(MobiData *data, const char *path) {
     return MOBI_ERR_OPEN;
   // An operator left from an earlier book is released rather than leaked.
   ClearUp(data);
-  return Guarded(
-      [&] {
-        data->mobiOperator = new MobiOperator();
-        return data->mobiOperator->Init(path);
-      },
-      MOBI_ERR_MEMORY);
+  return Guarded([&] {
+    data->mobiOperator = new MobiOperator();
+    return data->mobiOperator->Init(path);
+  });
 }
 
 int MobiToHtml(MobiData *data, const char *htmlPath) {
@@ -71,7 +76,7 @@ int MobiToHtml(MobiData *data, const char *htmlPath) {
     return MOBI_ERR_NOT_OPEN;
   if (htmlPath == nullptr)
     return MOBI_ERR_OPEN;
-  return Guarded([&] { return book->UnpackBook(htmlPath); }, MOBI_ERR_MEMORY);
+  return Guarded([&] { return book->UnpackBook(htmlPath); });
 }
 
 // Runs `get` on the open book and hands its text to the caller.
@@ -79,7 +84,12 @@ template <typename Get> char *CopyFromBook(MobiData *data, Get get) {
   MobiOperator *book = OpenBook(data);
   if (book == nullptr)
     return nullptr;
-  return Guarded([&] { return HeapCopy(get(*book)); }, static_cast<char *>(nullptr));
+  char *copy = nullptr;
+  Guarded([&] {
+    copy = HeapCopy(get(*book));
+    return MOBI_OK;
+  });
+  return copy;
 }
 
 std::optional<std::string_view> Present(const std::optional<std::string> &text) {

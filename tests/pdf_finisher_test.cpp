@@ -100,7 +100,7 @@ std::map<std::string, WordPlace> WordPlaces(const std::string &pdfPath) {
   int page = -1;
   for (auto match = std::sregex_iterator(boxes.out.begin(), boxes.out.end(), item);
        match != std::sregex_iterator(); ++match) {
-    if ((*match)[0].str().starts_with("<page")) {
+    if ((*match)[0].str().rfind("<page", 0) == 0) {
       ++page;
       continue;
     }
@@ -514,7 +514,7 @@ int CountLines(const std::string &text, const std::string &start) {
   int count = 0;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);)
-    count += line.starts_with(start);
+    count += line.rfind(start, 0) == 0;
   return count;
 }
 
@@ -743,8 +743,8 @@ TEST_F(FinishedBook, CorpusBooksGetJumpsAndTheirContentsAsOutline) {
     EXPECT_FALSE(pdf.title.empty());
     EXPECT_GT(Jumps(pdf).size(), 10u) << c.book;
     for (const PdfLink &link : pdf.links)
-      EXPECT_TRUE(link.destPage >= 0 || link.uri.starts_with("http:") ||
-                  link.uri.starts_with("https:") || link.uri.starts_with("mailto:"))
+      EXPECT_TRUE(link.destPage >= 0 || link.uri.rfind("http:", 0) == 0 ||
+                  link.uri.rfind("https:", 0) == 0 || link.uri.rfind("mailto:", 0) == 0)
           << c.book << ": " << link.uri;
 
     ASSERT_GE(pdf.outline.size(), c.firstEntries.size()) << c.book;

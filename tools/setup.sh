@@ -40,22 +40,29 @@ build() { # build FOLDER [cmake options...]
   cmake --build "$1" -j "$jobs"
 }
 
+# Every mode configures its own folder with every option it depends on, so
+# the modes run in any order on one clone.
+main_tests() {
+  build build -DBOOKCONV_TESTS=ON -DBOOKCONV_BENCH=ON -DSANITIZE=OFF -DFUZZ=OFF
+  ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
+}
+
 # The bad-input sweep and the fuzzers' regression replays again, under
 # AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer.
 fuzzers=(mobi_info doc_decompressor huff_decompressor mobi_html tarn_png index_reader)
 sanitized_tests() {
-  configure build-sanitize -DSANITIZE=ON -DBOOKCONV_BENCH=OFF
+  configure build-sanitize -DSANITIZE=ON -DFUZZ=OFF -DBOOKCONV_TESTS=ON -DBOOKCONV_BENCH=OFF
   cmake --build build-sanitize -j "$jobs" --target bad_input_sweep_test "${fuzzers[@]/%/_replay}"
-  ctest --test-dir build-sanitize --output-on-failure -j "$jobs" -R 'BadInputSweep|_fuzzer_replay'
+  ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j "$jobs" -R 'BadInputSweep|_fuzzer_replay'
 }
 
-# Each fuzzer for a few seconds from its seeds and kept failures; a crash,
+# The fuzz build as the README gives it (the whole tree, with clang), then
+# each fuzzer for a few seconds from its seeds and kept failures; a crash,
 # leak or timeout fails. Longer runs: the same command with a larger
 # -max_total_time.
 fuzz_smoke() {
   local folder=build-fuzz
-  CC=clang CXX=clang++ configure "$folder" -DFUZZ=ON -DBOOKCONV_TESTS=OFF -DBOOKCONV_BENCH=OFF
-  cmake --build "$folder" -j "$jobs" --target make_seeds "${fuzzers[@]/%/_fuzzer}"
+  CC=clang CXX=clang++ build "$folder" -DFUZZ=ON -DBOOKCONV_TESTS=OFF
   rm -rf "$folder/seeds"
   "$folder/fuzz/make_seeds" "$folder/seeds"
   for unit in "${fuzzers[@]}"; do
@@ -74,14 +81,13 @@ fuzz_smoke() {
 
 case "$task" in
 sample)
-  build build -DBOOKCONV_TESTS=OFF -DBOOKCONV_BENCH=OFF
+  build build-sample -DBOOKCONV_TESTS=OFF -DBOOKCONV_BENCH=OFF -DSANITIZE=OFF -DFUZZ=OFF
   mkdir -p out/work
-  build/converter/bookconv samples/bookconv-guide.mobi out/bookconv-guide.pdf out/work/
+  build-sample/converter/bookconv samples/bookconv-guide.mobi out/bookconv-guide.pdf out/work/
   echo "Wrote out/bookconv-guide.pdf"
   ;;
 test)
-  build build
-  ctest --test-dir build --output-on-failure -j "$jobs"
+  main_tests
   sanitized_tests
   fuzz_smoke
   ;;

@@ -8,8 +8,10 @@
 
 namespace testbook {
 
-ScratchFolder::ScratchFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "bookconv-test-XXXXXX").string();
+ScratchFolder::ScratchFolder() : ScratchFolder(std::filesystem::temp_directory_path()) {}
+
+ScratchFolder::ScratchFolder(const std::filesystem::path &parent) {
+  std::string pattern = (parent / "bookconv-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr)
     throw std::runtime_error("cannot make a scratch folder");
   path_ = pattern;

@@ -8,11 +8,12 @@
 
 namespace testbook {
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes.
+// A fresh folder under `parent` (the system's temporary folder unless given),
+// removed with its contents when the object goes.
 class ScratchFolder {
 public:
   ScratchFolder();
+  explicit ScratchFolder(const std::filesystem::path &parent);
   ~ScratchFolder();
   ScratchFolder(const ScratchFolder &) = delete;
   ScratchFolder &operator=(const ScratchFolder &) = delete;
