@@ -20,11 +20,12 @@ using finishing::Tag;
 // shrinking and DPI settings say (measured: 21px type gives a 14 pt word box
 // and 13-14 words a line between margins of 20 mm on A4). The page's text
 // area is about 1,260 of those pixels high, so a picture of 1,200 fits a page
-// with its line. The HTML font sizes are absolute (size 3 is the body's), so
+// with its line. A word wider than the line would make the renderer shrink
+// the whole page to fit it, so long words (addresses) break. The HTML font sizes are absolute (size 3 is the body's), so
 // they are given relative to the root.
 constexpr std::string_view kStyleSheet = R"(<style type="text/css">
 html { font-size: 21px; }
-body { font-family: serif; line-height: 1.35; }
+body { font-family: serif; line-height: 1.35; word-wrap: break-word; }
 p { margin: 0; text-align: justify; }
 p:not([width]):not([height]) { margin-top: 0.6em; }
 h1, h2, h3, h4, h5, h6 { page-break-after: avoid; }
@@ -38,6 +39,11 @@ font[size="5"], font[size="+2"] { font-size: 1.5rem; }
 font[size="6"], font[size="+3"] { font-size: 2rem; }
 font[size="7"], font[size="+4"] { font-size: 3rem; }
 </style>)";
+
+// A dictionary is set smaller, as printed ones are: it is looked up, not read
+// on.
+constexpr std::string_view kDictionaryStyle =
+    "<style type=\"text/css\">html { font-size: 17px; }</style>";
 
 // One change of the text: [begin, end) becomes `text`.
 struct Edit {
@@ -143,11 +149,13 @@ bool IsBlank(std::string_view text) {
 
 // Where the default style sheet goes: first in the head, or in a head of its
 // own after the <html> tag (or the XML declaration, or at the very start).
-Edit StyleSheetPlace(std::string_view html, const std::vector<Tag> &tags) {
+Edit StyleSheetPlace(std::string_view html, const std::vector<Tag> &tags, bool dictionary) {
+  const std::string sheets =
+      std::string(kStyleSheet) + std::string(dictionary ? kDictionaryStyle : "");
   for (const Tag &tag : tags)
     if (tag.name == "head")
-      return {tag.end, tag.end, std::string(kStyleSheet)};
-  const std::string ownHead = "<head>" + std::string(kStyleSheet) + "</head>";
+      return {tag.end, tag.end, sheets};
+  const std::string ownHead = "<head>" + sheets + "</head>";
   for (const Tag &tag : tags)
     if (tag.name == "html")
       return {tag.end, tag.end, ownHead};
@@ -166,8 +174,9 @@ bool IsDictionary(std::string_view html) { return IsDictionary(html, finishing::
 void LayOutBook(std::string &html) {
   const std::vector<Tag> tags = finishing::ScanTags(html);
   const bool dictionary = IsDictionary(html, tags);
-  std::vector<Edit> edits{StyleSheetPlace(html, tags)};
+  std::vector<Edit> edits{StyleSheetPlace(html, tags, dictionary)};
   bool shownSinceBreak = false;
+  std::optional<std::size_t> lastBreak; // index of its edit
   std::size_t textFrom = 0;
   for (const Tag &tag : tags) {
     if (!IsBlank(std::string_view(html).substr(textFrom, tag.begin - textFrom)))
@@ -177,6 +186,8 @@ void LayOutBook(std::string &html) {
       shownSinceBreak = false;
     } else if (tag.name == "mbp:pagebreak") {
       const bool keep = dictionary || shownSinceBreak;
+      if (keep && !dictionary)
+        lastBreak = edits.size();
       edits.push_back({tag.begin, tag.end,
                        keep ? std::string(dictionary ? kEntryBreak : kPageBreak) : std::string()});
       shownSinceBreak = shownSinceBreak && dictionary;
@@ -189,6 +200,8 @@ void LayOutBook(std::string &html) {
       shownSinceBreak = true;
     }
   }
+  if (lastBreak && !shownSinceBreak)
+    edits[*lastBreak].text.clear();
   ApplyEdits(html, std::move(edits));
 }
 

@@ -24,8 +24,8 @@ std::string_view DefaultStyleSheet();
 bool IsDictionary(std::string_view html);
 
 // Rewrites `html` as described above. A page break with nothing to show since
-// the last one (or since the start of the body) is dropped: it would only
-// leave an empty page.
+// the last one (or since the start of the body), or none after it, is
+// dropped: it would only leave an empty page.
 void LayOutBook(std::string &html);
 
 } // namespace layout

@@ -9,6 +9,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "book_layout.h"
@@ -192,11 +193,6 @@ int CopyPdfOut(const WorkFiles &files, const char *output) {
   return kOutputFolderMissing;
 }
 
-// The renderer's cost grows faster than the text it lays out: the dictionary
-// (5 MB of HTML) renders fastest in pieces of this size, and a novel still
-// gets one piece a core.
-constexpr std::size_t kPieceBytes = 96 * 1024;
-
 // Lays out the prepared book, cuts it into pieces and writes them into their
 // own folder, where each finds the pictures through its base address.
 std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
@@ -205,7 +201,8 @@ std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
     return std::nullopt;
   layout::LayOutBook(*html);
   const std::vector<std::string> pieces =
-      layout::CutIntoPieces(*html, kPieceBytes, "<base href=\"../\"/>");
+      layout::CutIntoPieces(*html, layout::PieceBytes(html->size(), std::thread::hardware_concurrency()),
+                            "<base href=\"../\"/>");
   html.reset();
   std::vector<RenderJob> jobs;
   for (std::size_t i = 0; i < pieces.size(); ++i) {

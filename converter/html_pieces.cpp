@@ -140,7 +140,7 @@ public:
     std::string piece = prologue_;
     for (std::size_t index : openAtStart)
       piece += WithoutBreakBefore(TagText(index));
-    piece += LeadingText(from, to);
+    piece += WithoutTrailingBreaks(LeadingText(from, to));
     for (auto index = openAtEnd.rbegin(); index != openAtEnd.rend(); ++index)
       piece += "</" + tags_[*index].name + ">";
     piece += ending;
@@ -166,18 +166,44 @@ private:
     return html_.substr(tags_[index].begin, tags_[index].end - tags_[index].begin);
   }
 
-  // The text of [from, to), less the page break it starts with.
+  // The text of [from, to) without a page break before its first text: a
+  // piece begins a page anyway, and the renderer would leave that one empty.
   std::string LeadingText(std::size_t from, std::size_t to) const {
-    const std::string_view all = html_.substr(from, to - from);
-    const std::size_t lead = std::min(all.find_first_not_of(" \t\r\n"), all.size());
-    const std::string_view text = all.substr(lead);
-    if (text.starts_with(kPageBreak))
-      return std::string(text.substr(kPageBreak.size()));
-    const std::size_t close = text.starts_with('<') ? text.find('>') : std::string_view::npos;
-    if (close != std::string_view::npos &&
-        text.substr(0, close).find(kBreakBefore) != std::string_view::npos)
-      return WithoutBreakBefore(text.substr(0, close + 1)) + std::string(text.substr(close + 1));
-    return std::string(text);
+    const std::string_view text = html_.substr(from, to - from);
+    std::string lead;
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t tag = text.find_first_not_of(" \t\r\n", at);
+      if (tag == std::string_view::npos || text[tag] != '<')
+        break;
+      const std::size_t close = text.find('>', tag);
+      if (close == std::string_view::npos)
+        break;
+      const std::string_view tagText = text.substr(tag, close + 1 - tag);
+      if (IsShown(tagText))
+        break;
+      if (tagText != kPageBreak)
+        lead += WithoutBreakBefore(tagText);
+      at = close + 1;
+    }
+    return lead + std::string(text.substr(at));
+  }
+
+  // A page break at the end of a piece, inside the elements closed there,
+  // would leave an empty page of its own.
+  static std::string WithoutTrailingBreaks(std::string text) {
+    for (;;) {
+      const std::size_t end = text.find_last_not_of(" \t\r\n");
+      if (end == std::string::npos || !std::string_view(text).substr(0, end + 1).ends_with(kPageBreak))
+        return text;
+      text.erase(end + 1 - kPageBreak.size());
+    }
+  }
+
+  static bool IsShown(std::string_view tagText) {
+    const std::string name = finishing::Lower(tagText.substr(1, 4));
+    return name.starts_with("img") || name.starts_with("svg") || name.starts_with("hr") ||
+           name.starts_with("tabl") || name.starts_with("imag");
   }
 
   std::string_view html_;
@@ -186,6 +212,16 @@ private:
 };
 
 } // namespace
+
+std::size_t PieceBytes(std::size_t htmlBytes, unsigned cores) {
+  constexpr std::size_t kLargest = 384 * 1024;
+  constexpr std::size_t kSmallest = 64 * 1024;
+  const std::size_t perCore = std::max<std::size_t>(cores, 1);
+  std::size_t pieces = (htmlBytes + kLargest - 1) / kLargest;
+  if (htmlBytes >= perCore * kSmallest)
+    pieces = (std::max(pieces, perCore) + perCore - 1) / perCore * perCore;
+  return pieces <= 1 ? htmlBytes + 1 : (htmlBytes + pieces - 1) / pieces;
+}
 
 std::vector<std::string> CutIntoPieces(std::string_view html, std::size_t pieceBytes,
                                        std::string_view headStart) {

@@ -9,6 +9,14 @@
 
 namespace layout {
 
+// The piece size for a book of `htmlBytes` rendered on `cores` cores. Each
+// run of the renderer costs a third of a second before it lays out a line,
+// and its cost per byte stays flat up to about 400 KB of text and then
+// grows; so a piece is as large as that allows, a book gets at least a piece
+// a core, the pieces come in multiples of the cores, and a small book stays
+// whole.
+std::size_t PieceBytes(std::size_t htmlBytes, unsigned cores);
+
 // Cuts `html` at block boundaries into pieces of about `pieceBytes` each,
 // preferring the book's page breaks. Every piece is a whole document: the
 // text before the body (with its styles) and `headStart` put first in the
