@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -281,8 +283,9 @@ std::vector<pid_t> ProcessesNaming(const std::string &text) {
     const std::string name = entry.path().filename().string();
     if (name.find_first_not_of("0123456789") != std::string::npos)
       continue;
-    const auto bytes = testbook::ReadFile(entry.path().string() + "/cmdline");
-    const std::string command(bytes.begin(), bytes.end());
+    // A process may end while the list is read.
+    std::ifstream file(entry.path() / "cmdline", std::ios::binary);
+    const std::string command((std::istreambuf_iterator<char>(file)), {});
     if (command.find(text) != std::string::npos)
       found.push_back(std::stoi(name));
   }
