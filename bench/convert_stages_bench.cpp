@@ -1,8 +1,12 @@
 // Time and peak memory of bookconv's three stages on one book: unpacking
-// (Tarn_Mobi), image normalisation (Tarn_Png) and rendering (wkhtmltopdf).
+// (Tarn_Mobi), image normalisation (Tarn_Png) and rendering (wkhtmltopdf:
+// one pass over the library's HTML), and of the whole conversion (laid out,
+// rendered in pieces side by side, joined and finished), to compare with
+// that one pass in the same run.
 //
-//   build/bench/convert_stages_bench [--book=PATH] [benchmark options]
+//   build/bench/convert_stages_bench [--book=PATH | --novel] [benchmark options]
 //
+// --novel converts a generated novel of 3 MB of text.
 // peak_rss_MiB is this process's peak so far; renderer_peak_MiB is the
 // largest peak of a wkhtmltopdf child.
 #include <benchmark/benchmark.h>
@@ -20,7 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "convert_book.h"
 #include "folder_images.h"
+#include "mobi_writer.h"
 #include "render_pdf.h"
 #include "tarn_mobi.h"
 
@@ -142,9 +148,40 @@ void Rendering(benchmark::State &state) {
   SetPeaks(state);
 }
 
+void WholeConversion(benchmark::State &state) {
+  for (auto _ : state) {
+    WorkFolder work;
+    Silence silence;
+    if (ConvertBook(book.c_str(), (work.Path() + "book.pdf").c_str(), work.Path().c_str()) != 0)
+      state.SkipWithError("conversion failed");
+  }
+  SetPeaks(state);
+}
+
+// Chapters of plain paragraphs parted by page breaks, 3 MB in all.
+std::string WriteNovel() {
+  std::string text = "<html><head></head><body>";
+  for (int chapter = 1; text.size() < 3'000'000; ++chapter) {
+    text += "<mbp:pagebreak/><h2>Chapter " + std::to_string(chapter) + "</h2>";
+    for (int paragraph = 0; paragraph < 40; ++paragraph) {
+      text += "<p width=\"1em\">";
+      for (int word = 0; word < 90; ++word)
+        text += word % 7 ? "harbour " : "lanterns ";
+      text += "</p>";
+    }
+  }
+  text += "</body></html>";
+  testbook::BookSpec spec;
+  spec.textRecords = testbook::SplitText(text, 4096);
+  const std::string path = (fs::temp_directory_path() / "bookconv-bench-novel.mobi").string();
+  testbook::WriteFile(path, testbook::BuildBook(spec));
+  return path;
+}
+
 BENCHMARK(Unpacking)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ImageNormalisation)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Rendering)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(WholeConversion)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
@@ -153,6 +190,8 @@ int main(int argc, char **argv) {
   for (int i = 0; i < argc; ++i) {
     if (std::strncmp(argv[i], "--book=", 7) == 0)
       book = argv[i] + 7;
+    else if (std::strcmp(argv[i], "--novel") == 0)
+      book = WriteNovel();
     else
       rest.push_back(argv[i]);
   }

@@ -6,14 +6,22 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "book_fonts.h"
+#include "book_layout.h"
 #include "finishing_step.h"
 #include "folder_images.h"
+#include "html_pieces.h"
+#include "interruption.h"
+#include "pdf_joiner.h"
 #include "render_pdf.h"
 #include "tarn_mobi.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -21,24 +29,25 @@ namespace {
 struct WorkFiles {
   explicit WorkFiles(std::string workFolder)
       : folder(std::move(workFolder)), book(folder + "tmpData.mobi"), html(folder + "tmpData.htm"),
-        images(folder + "tmpData_files"), pdf(folder + "tmpData.pdf"),
-        cookieJar(folder + "myjar.jar") {}
+        images(folder + "tmpData_files"), pieces(folder + "tmpData_pieces"),
+        pdf(folder + "tmpData.pdf"), cookieJar(folder + "myjar.jar") {}
 
   // The first temporary name already in use by something the run would
   // overwrite or remove: a file (or link) at a file's name, or anything at the
-  // image folder's name. A folder at a file's name is left alone; the step
-  // that needs that name then fails.
+  // folders' names. A folder at a file's name is left alone; the step that
+  // needs that name then fails.
   std::optional<std::string> FirstTaken() const {
     struct stat status;
     for (const std::string *path : {&book, &html, &pdf, &cookieJar})
       if (lstat(path->c_str(), &status) == 0 && !S_ISDIR(status.st_mode))
         return *path;
-    if (lstat(images.c_str(), &status) == 0)
-      return images;
+    for (const std::string *path : {&images, &pieces})
+      if (lstat(path->c_str(), &status) == 0)
+        return *path;
     return std::nullopt;
   }
 
-  std::string folder, book, html, images, pdf, cookieJar;
+  std::string folder, book, html, images, pieces, pdf, cookieJar;
 };
 
 __attribute__((format(printf, 1, 2))) void PrintError(const char *format, ...) {
@@ -160,8 +169,10 @@ int Unpack(const WorkFiles &files, const char *input,
 void RemoveTemporaries(const WorkFiles &files) {
   unlink(files.book.c_str());
   unlink(files.pdf.c_str());
-  ClearFolder(files.images, 1);
-  rmdir(files.images.c_str());
+  for (const std::string *folder : {&files.images, &files.pieces}) {
+    ClearFolder(*folder, 1);
+    rmdir(folder->c_str());
+  }
   unlink(files.html.c_str());
   unlink(files.cookieJar.c_str());
 }
@@ -189,6 +200,51 @@ int CopyPdfOut(const WorkFiles &files, const char *output) {
   return kOutputFolderMissing;
 }
 
+// Lays out the prepared book, cuts it into pieces and writes them into their
+// own folder, where each finds the pictures through its base address.
+std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
+  std::optional<std::string> html = textutil::ReadWholeFile(files.html);
+  if (!html || mkdir(files.pieces.c_str(), 0700) != 0)
+    return std::nullopt;
+  layout::LayOutBook(*html);
+  const std::vector<std::string> pieces =
+      layout::CutIntoPieces(*html, layout::PieceBytes(html->size(), std::thread::hardware_concurrency()),
+                            "<base href=\"../\"/>");
+  html.reset();
+  std::vector<RenderJob> jobs;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const std::string stem = files.pieces + "/piece_" + std::to_string(i + 1);
+    std::FILE *file = std::fopen((stem + ".htm").c_str(), "wb");
+    if (file == nullptr)
+      return std::nullopt;
+    const bool written = std::fwrite(pieces[i].data(), 1, pieces[i].size(), file) == pieces[i].size();
+    if (std::fclose(file) != 0 || !written)
+      return std::nullopt;
+    jobs.push_back({stem + ".htm", stem + ".pdf", pieces[i].size()});
+  }
+  return jobs;
+}
+
+// Renders the pieces and joins their PDFs into the one PDF of the book.
+bool RenderBook(const WorkFiles &files, const std::vector<RenderJob> &jobs) {
+  if (!RenderPdfs(jobs, files.folder)) {
+    std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
+    return false;
+  }
+  if (jobs.size() == 1)
+    return std::rename(jobs.front().pdfPath.c_str(), files.pdf.c_str()) == 0;
+  std::vector<std::string> parts;
+  for (const RenderJob &job : jobs)
+    parts.push_back(job.pdfPath);
+  try {
+    finishing::JoinPdfs(parts, files.pdf);
+  } catch (const std::exception &error) {
+    PrintError("the rendered pieces could not be joined: %s", error.what());
+    return false;
+  }
+  return true;
+}
+
 int RunPipeline(const WorkFiles &files, const char *input, const char *output) {
   if (int result = CopyBookIn(files, input))
     return result;
@@ -197,14 +253,24 @@ int RunPipeline(const WorkFiles &files, const char *input, const char *output) {
     return result;
   unlink(files.book.c_str());
   ConvertFolderImages(files.images, 1);
+  if (interruption::Signal() != 0)
+    return kInterrupted;
   finishing->PrepareHtml(files.html);
+  const auto jobs = WritePieces(files);
+  if (!jobs) {
+    PrintError("the pages of %s could not be written in the working folder", input);
+    return kRenderingFailed;
+  }
   const BookFonts fonts(files.images);
-  if (!RenderPdf(files.html, files.pdf, files.folder)) {
-    std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
+  if (!RenderBook(files, *jobs)) {
+    if (interruption::Signal() != 0)
+      return kInterrupted;
     PrintError("the PDF could not be rendered from %s", input);
     return kRenderingFailed;
   }
   finishing->FinishPdf(files.pdf, files.folder);
+  if (interruption::Signal() != 0)
+    return kInterrupted;
   return CopyPdfOut(files, output);
 }
 
@@ -230,8 +296,17 @@ int ConvertBook(const char *input, const char *output, const char *workFolder) {
                taken->c_str());
     return kWorkFolderMissing;
   }
-  const int result = RunPipeline(files, input, output);
+  const interruption::SignalWatch watch;
+  int result = RunPipeline(files, input, output);
   RemoveTemporaries(files);
+  if (const int signal = interruption::Signal()) {
+    // A PDF copied out while the signal arrived still goes: the run did not
+    // end as asked.
+    if (result == kConverted)
+      unlink(output);
+    PrintError("the conversion was interrupted by signal %d", signal);
+    result = kInterrupted + signal;
+  }
   return result;
 }
 

@@ -12,6 +12,7 @@ enum ConvertResult : int {
   kNotABook = 4,       // the library could not open the book
   kNotUnpacked = 5,    // the library could not unpack it
   kRenderingFailed = 6,
+  kInterrupted = 128, // plus the signal that stopped the conversion
   kUsage = 64,         // fewer than three arguments
 };
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "html_tags.h"
 #include "pdf_text.h"
 #include "text_util.h"
 #include "whole_file.h"
@@ -16,16 +17,6 @@ namespace finishing {
 using textutil::ReadWholeFile;
 using textutil::ReplaceFile;
 
-namespace {
-
-// One tag of the HTML: where it stands and its lower-case name, with a leading
-// "/" for an end tag.
-struct Tag {
-  std::size_t begin = 0;
-  std::size_t end = 0; // one past ">"
-  std::string name;
-};
-
 std::string Lower(std::string_view text) {
   std::string lower(text);
   std::transform(lower.begin(), lower.end(), lower.begin(),
@@ -33,9 +24,13 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
+namespace {
+
 bool IsNameChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '-' || c == '_';
 }
+
+} // namespace
 
 std::vector<Tag> ScanTags(std::string_view html) {
   std::vector<Tag> tags;
@@ -100,6 +95,8 @@ std::optional<std::string_view> Attribute(std::string_view tagText, std::string_
   }
   return std::nullopt;
 }
+
+namespace {
 
 // The digits of a decimal number without leading zeros ("0" for zeros only).
 std::optional<std::string> Number(std::string_view digits) {

@@ -1,0 +1,209 @@
+#include "book_layout.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <optional>
+#include <vector>
+
+#include "html_tags.h"
+
+namespace layout {
+
+namespace {
+
+using finishing::Attribute;
+using finishing::Lower;
+using finishing::Tag;
+
+// The renderer draws one CSS pixel as about 0.58 pt whatever its smart
+// shrinking and DPI settings say (measured: 21px type gives a 14 pt word box
+// and 13-14 words a line between margins of 20 mm on A4). The page's text
+// area is about 1,260 of those pixels high, so a picture of 1,200 fits a page
+// with its line. A word wider than the line would make the renderer shrink
+// the whole page to fit it, so long words (addresses) break. The HTML font sizes are absolute (size 3 is the body's), so
+// they are given relative to the root. Lines stay ragged: justified text
+// takes the renderer nearly three times as long.
+constexpr std::string_view kStyleSheet = R"(<style type="text/css">
+html { font-size: 21px; }
+body { font-family: serif; line-height: 1.35; word-wrap: break-word; }
+p { margin: 0; }
+p:not([width]):not([height]) { margin-top: 0.6em; }
+h1, h2, h3, h4, h5, h6 { page-break-after: avoid; }
+img { max-width: 100%; max-height: 1200px; page-break-inside: avoid; }
+pre { word-wrap: break-word; }
+font[size="1"], font[size="-2"] { font-size: 0.625rem; }
+font[size="2"], font[size="-1"] { font-size: 0.8125rem; }
+font[size="3"] { font-size: 1rem; }
+font[size="4"], font[size="+1"] { font-size: 1.125rem; }
+font[size="5"], font[size="+2"] { font-size: 1.5rem; }
+font[size="6"], font[size="+3"] { font-size: 2rem; }
+font[size="7"], font[size="+4"] { font-size: 3rem; }
+</style>)";
+
+// A dictionary is set smaller, as printed ones are: it is looked up, not read
+// on.
+constexpr std::string_view kDictionaryStyle =
+    "<style type=\"text/css\">html { font-size: 17px; }</style>";
+
+// One change of the text: [begin, end) becomes `text`.
+struct Edit {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::string text;
+};
+
+void ApplyEdits(std::string &html, std::vector<Edit> edits) {
+  std::stable_sort(edits.begin(), edits.end(),
+                   [](const Edit &a, const Edit &b) { return a.begin < b.begin; });
+  std::string out;
+  out.reserve(html.size() + edits.size() * 64);
+  std::size_t copied = 0;
+  for (const Edit &edit : edits) {
+    out.append(html, copied, edit.begin - copied);
+    out += edit.text;
+    copied = edit.end;
+  }
+  out.append(html, copied, std::string::npos);
+  html = std::move(out);
+}
+
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+// A guide reference that opens the book's look-up rather than a place in it.
+bool IsLookUpReference(std::string_view tagText) {
+  const std::string type = Lower(Attribute(tagText, "type").value_or(""));
+  const std::string title = Lower(Attribute(tagText, "title").value_or(""));
+  if (type == "search" || type == "dictionary" ||
+      Contains(Lower(Attribute(tagText, "onclick").value_or("")), "index_search"))
+    return true;
+  return type == "index" && (Contains(title, "dictionary") || Contains(title, "look") ||
+                             Contains(title, "search"));
+}
+
+bool IsDictionaryMark(std::string_view tagText) {
+  return Lower(Attribute(tagText, "name").value_or("")) == "bookconv-kind" &&
+         Lower(Attribute(tagText, "content").value_or("")) == "dictionary";
+}
+
+bool IsDictionary(std::string_view html, const std::vector<Tag> &tags) {
+  return std::any_of(tags.begin(), tags.end(), [&](const Tag &tag) {
+    const std::string_view text = html.substr(tag.begin, tag.end - tag.begin);
+    return (tag.name == "meta" && IsDictionaryMark(text)) ||
+           (tag.name == "reference" && IsLookUpReference(text));
+  });
+}
+
+// A length as the MOBI attributes give it ("1em", "0pt", "-2", "10%"); a bare
+// number is in pixels. Nothing for any other text, which never reaches the
+// style.
+std::optional<std::string> CssLength(std::string_view value) {
+  std::size_t at = value.starts_with('-') ? 1 : 0;
+  const std::size_t digits = at;
+  while (at < value.size() && (std::isdigit(static_cast<unsigned char>(value[at])) || value[at] == '.'))
+    ++at;
+  if (at == digits)
+    return std::nullopt;
+  const std::string unit = Lower(value.substr(at));
+  static constexpr std::array<std::string_view, 9> kUnits = {"em", "ex", "pt", "px", "pc",
+                                                              "mm", "cm", "in", "%"};
+  if (unit.empty())
+    return std::string(value) + "px";
+  if (std::find(kUnits.begin(), kUnits.end(), unit) == kUnits.end())
+    return std::nullopt;
+  return std::string(value);
+}
+
+// A paragraph's `width` is its first-line indent and its `height` the space
+// before it; the book's own style, when it has one, still wins.
+std::optional<Edit> ParagraphStyle(std::string_view html, const Tag &tag) {
+  const std::string_view text = html.substr(tag.begin, tag.end - tag.begin);
+  std::string style;
+  if (const auto width = CssLength(Attribute(text, "width").value_or("")))
+    style += "text-indent:" + *width + ";";
+  if (const auto height = CssLength(Attribute(text, "height").value_or("")))
+    style += "margin-top:" + *height + ";";
+  if (style.empty())
+    return std::nullopt;
+  if (Attribute(text, "style")) {
+    // Ours go first inside the book's own style attribute.
+    const std::size_t value = text.find('=', Lower(text).find("style")) + 1;
+    const std::size_t quote = text.find_first_of("\"'", value);
+    const std::size_t at = quote == std::string_view::npos ? value : quote + 1;
+    return Edit{tag.begin + at, tag.begin + at, style};
+  }
+  const std::size_t close = text.ends_with("/>") ? text.size() - 2 : text.size() - 1;
+  return Edit{tag.begin + close, tag.begin + close, " style=\"" + style + "\""};
+}
+
+bool ShowsSomething(const Tag &tag) {
+  static constexpr std::array<std::string_view, 7> kShown = {"img", "image", "svg", "hr",
+                                                             "table", "object", "video"};
+  return std::find(kShown.begin(), kShown.end(), tag.name) != kShown.end();
+}
+
+bool IsBlank(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// Where the default style sheet goes: first in the head, or in a head of its
+// own after the <html> tag (or the XML declaration, or at the very start).
+Edit StyleSheetPlace(std::string_view html, const std::vector<Tag> &tags, bool dictionary) {
+  const std::string sheets =
+      std::string(kStyleSheet) + std::string(dictionary ? kDictionaryStyle : "");
+  for (const Tag &tag : tags)
+    if (tag.name == "head")
+      return {tag.end, tag.end, sheets};
+  const std::string ownHead = "<head>" + sheets + "</head>";
+  for (const Tag &tag : tags)
+    if (tag.name == "html")
+      return {tag.end, tag.end, ownHead};
+  const bool declared = !tags.empty() && tags.front().begin == 0 &&
+                        html.substr(0, tags.front().end).starts_with("<?xml");
+  const std::size_t at = declared ? tags.front().end : 0;
+  return {at, at, ownHead};
+}
+
+} // namespace
+
+std::string_view DefaultStyleSheet() { return kStyleSheet; }
+
+bool IsDictionary(std::string_view html) { return IsDictionary(html, finishing::ScanTags(html)); }
+
+void LayOutBook(std::string &html) {
+  const std::vector<Tag> tags = finishing::ScanTags(html);
+  const bool dictionary = IsDictionary(html, tags);
+  std::vector<Edit> edits{StyleSheetPlace(html, tags, dictionary)};
+  bool shownSinceBreak = false;
+  std::optional<std::size_t> lastBreak; // index of its edit
+  std::size_t textFrom = 0;
+  for (const Tag &tag : tags) {
+    if (!IsBlank(std::string_view(html).substr(textFrom, tag.begin - textFrom)))
+      shownSinceBreak = true;
+    textFrom = tag.end;
+    if (tag.name == "body") {
+      shownSinceBreak = false;
+    } else if (tag.name == "mbp:pagebreak") {
+      const bool keep = dictionary || shownSinceBreak;
+      if (keep && !dictionary)
+        lastBreak = edits.size();
+      edits.push_back({tag.begin, tag.end,
+                       keep ? std::string(dictionary ? kEntryBreak : kPageBreak) : std::string()});
+      shownSinceBreak = shownSinceBreak && dictionary;
+    } else if (tag.name == "/mbp:pagebreak") {
+      edits.push_back({tag.begin, tag.end, {}});
+    } else if (tag.name == "p") {
+      if (auto edit = ParagraphStyle(html, tag))
+        edits.push_back(std::move(*edit));
+    } else if (ShowsSomething(tag)) {
+      shownSinceBreak = true;
+    }
+  }
+  if (lastBreak && !shownSinceBreak)
+    edits[*lastBreak].text.clear();
+  ApplyEdits(html, std::move(edits));
+}
+
+} // namespace layout

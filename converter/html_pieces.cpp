@@ -1,0 +1,255 @@
+#include "html_pieces.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+#include "book_layout.h"
+#include "html_tags.h"
+
+namespace layout {
+
+namespace {
+
+using finishing::Tag;
+
+bool IsIn(std::string_view name, std::initializer_list<std::string_view> names) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+bool IsVoid(std::string_view name) {
+  return IsIn(name, {"br", "img", "hr", "meta", "link", "input", "col", "area", "base", "wbr",
+                     "embed", "source", "param", "mbp:pagebreak"});
+}
+
+// Elements a cut may not fall inside: opened again, they would restart a
+// numbering, a table's columns, a link or a preformatted block.
+bool KeepsWhole(std::string_view name) {
+  return IsIn(name, {"table", "tbody", "thead", "tfoot", "tr", "td", "th", "ol", "ul", "li", "dl",
+                     "dt", "dd", "pre", "a", "svg", "math", "nav", "select", "textarea"});
+}
+
+bool EndsBlock(std::string_view name) {
+  return IsIn(name, {"/p", "/div", "/h1", "/h2", "/h3", "/h4", "/h5", "/h6", "/blockquote",
+                     "/table", "/ul", "/ol", "/dl", "/pre", "/center"});
+}
+
+// Start tags that end an open paragraph, as an HTML parser reads them.
+bool ClosesParagraph(std::string_view name) {
+  return IsIn(name, {"p", "div", "h1", "h2", "h3", "h4", "h5", "h6", "blockquote", "ul", "ol",
+                     "dl", "table", "pre", "center", "hr"});
+}
+
+constexpr std::string_view kBreakBefore = "page-break-before:always";
+
+// A place the text may be cut, with the elements open there (tag indexes,
+// outermost first).
+struct Cut {
+  std::size_t at = 0;
+  bool pageBreak = false;
+  std::vector<std::size_t> open;
+};
+
+class OpenElements {
+public:
+  explicit OpenElements(std::string_view html) : html_(html) {}
+
+  void Take(const std::vector<Tag> &tags, std::size_t index) {
+    const Tag &tag = tags[index];
+    if (tag.name.empty() || tag.name.starts_with('!') || tag.name.starts_with('?'))
+      return;
+    if (tag.name.starts_with('/')) {
+      const std::string_view name = std::string_view(tag.name).substr(1);
+      const auto match = std::find_if(open_.rbegin(), open_.rend(),
+                                      [&](std::size_t at) { return tags[at].name == name; });
+      if (match != open_.rend())
+        open_.erase(std::next(match).base(), open_.end());
+      return;
+    }
+    if (ClosesParagraph(tag.name) && !open_.empty() && tags[open_.back()].name == "p")
+      open_.pop_back();
+    if (!IsVoid(tag.name) && !html_.substr(tag.begin, tag.end - tag.begin).ends_with("/>"))
+      open_.push_back(index);
+  }
+
+  bool Cuttable(const std::vector<Tag> &tags) const {
+    return std::none_of(open_.begin(), open_.end(),
+                        [&](std::size_t at) { return KeepsWhole(tags[at].name); });
+  }
+  const std::vector<std::size_t> &Indexes() const { return open_; }
+
+private:
+  std::string_view html_;
+  std::vector<std::size_t> open_;
+};
+
+std::vector<Cut> CutPlaces(std::string_view html, const std::vector<Tag> &tags,
+                           std::size_t bodyTag, std::size_t bodyEnd) {
+  std::vector<Cut> cuts;
+  OpenElements open(html);
+  for (std::size_t i = bodyTag + 1; i < tags.size() && tags[i].begin < bodyEnd; ++i) {
+    const Tag &tag = tags[i];
+    const std::string_view text = html.substr(tag.begin, tag.end - tag.begin);
+    if (!tag.name.starts_with('/') && text.find(kBreakBefore) != std::string_view::npos &&
+        open.Cuttable(tags))
+      cuts.push_back({tag.begin, true, open.Indexes()});
+    open.Take(tags, i);
+    if ((EndsBlock(tag.name) || text == kEntryBreak) && open.Cuttable(tags))
+      cuts.push_back({tag.end, false, open.Indexes()});
+  }
+  return cuts;
+}
+
+// The cuts taken: a piece grows to `pieceBytes`, then ends at its last page
+// break past half that size, or else at the next block boundary.
+std::vector<const Cut *> ChooseCuts(const std::vector<Cut> &cuts, std::size_t bodyStart,
+                                    std::size_t pieceBytes) {
+  std::vector<const Cut *> chosen;
+  std::size_t start = bodyStart;
+  const Cut *lastBreak = nullptr;
+  for (const Cut &cut : cuts) {
+    if (cut.at <= start)
+      continue;
+    if (cut.pageBreak && cut.at - start >= pieceBytes / 2)
+      lastBreak = &cut;
+    if (cut.at - start < pieceBytes)
+      continue;
+    const Cut *taken = lastBreak != nullptr ? lastBreak : &cut;
+    chosen.push_back(taken);
+    start = taken->at;
+    lastBreak = nullptr;
+  }
+  return chosen;
+}
+
+std::string WithoutBreakBefore(std::string_view tagText) {
+  std::string text(tagText);
+  if (const std::size_t at = text.find(kBreakBefore); at != std::string::npos)
+    text.replace(at, kBreakBefore.size(), "page-break-before:auto");
+  return text;
+}
+
+class PieceWriter {
+public:
+  PieceWriter(std::string_view html, const std::vector<Tag> &tags, std::size_t bodyTag,
+              std::string_view headStart)
+      : html_(html), tags_(tags), prologue_(Prologue(html, tags, bodyTag, headStart)) {}
+
+  std::string Piece(std::size_t from, const std::vector<std::size_t> &openAtStart, std::size_t to,
+                    const std::vector<std::size_t> &openAtEnd, std::string_view ending) const {
+    std::string piece = prologue_;
+    for (std::size_t index : openAtStart)
+      piece += WithoutBreakBefore(TagText(index));
+    piece += WithoutTrailingBreaks(LeadingText(from, to));
+    for (auto index = openAtEnd.rbegin(); index != openAtEnd.rend(); ++index)
+      piece += "</" + tags_[*index].name + ">";
+    piece += ending;
+    return piece;
+  }
+
+private:
+  static std::string Prologue(std::string_view html, const std::vector<Tag> &tags,
+                              std::size_t bodyTag, std::string_view headStart) {
+    std::string prologue(html.substr(0, tags[bodyTag].end));
+    const auto head = std::find_if(tags.begin(), tags.begin() + static_cast<long>(bodyTag),
+                                   [](const Tag &tag) { return tag.name == "head"; });
+    const std::size_t at = head != tags.begin() + static_cast<long>(bodyTag)
+                               ? head->end
+                               : tags[bodyTag].begin;
+    prologue.insert(at, head != tags.begin() + static_cast<long>(bodyTag)
+                            ? std::string(headStart)
+                            : "<head>" + std::string(headStart) + "</head>");
+    return prologue;
+  }
+
+  std::string_view TagText(std::size_t index) const {
+    return html_.substr(tags_[index].begin, tags_[index].end - tags_[index].begin);
+  }
+
+  // The text of [from, to) without a page break before its first text: a
+  // piece begins a page anyway, and the renderer would leave that one empty.
+  std::string LeadingText(std::size_t from, std::size_t to) const {
+    const std::string_view text = html_.substr(from, to - from);
+    std::string lead;
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t tag = text.find_first_not_of(" \t\r\n", at);
+      if (tag == std::string_view::npos || text[tag] != '<')
+        break;
+      const std::size_t close = text.find('>', tag);
+      if (close == std::string_view::npos)
+        break;
+      const std::string_view tagText = text.substr(tag, close + 1 - tag);
+      if (IsShown(tagText))
+        break;
+      if (tagText != kPageBreak)
+        lead += WithoutBreakBefore(tagText);
+      at = close + 1;
+    }
+    return lead + std::string(text.substr(at));
+  }
+
+  // A page break at the end of a piece, inside the elements closed there,
+  // would leave an empty page of its own.
+  static std::string WithoutTrailingBreaks(std::string text) {
+    for (;;) {
+      const std::size_t end = text.find_last_not_of(" \t\r\n");
+      if (end == std::string::npos || !std::string_view(text).substr(0, end + 1).ends_with(kPageBreak))
+        return text;
+      text.erase(end + 1 - kPageBreak.size());
+    }
+  }
+
+  static bool IsShown(std::string_view tagText) {
+    const std::string name = finishing::Lower(tagText.substr(1, 4));
+    return name.starts_with("img") || name.starts_with("svg") || name.starts_with("hr") ||
+           name.starts_with("tabl") || name.starts_with("imag");
+  }
+
+  std::string_view html_;
+  const std::vector<Tag> &tags_;
+  std::string prologue_;
+};
+
+} // namespace
+
+std::size_t PieceBytes(std::size_t htmlBytes, unsigned cores) {
+  constexpr std::size_t kLargest = 384 * 1024;
+  constexpr std::size_t kSmallest = 64 * 1024;
+  const std::size_t perCore = std::max<std::size_t>(cores, 1);
+  std::size_t pieces = (htmlBytes + kLargest - 1) / kLargest;
+  if (htmlBytes >= perCore * kSmallest)
+    pieces = (std::max(pieces, perCore) + perCore - 1) / perCore * perCore;
+  return pieces <= 1 ? htmlBytes + 1 : (htmlBytes + pieces - 1) / pieces;
+}
+
+std::vector<std::string> CutIntoPieces(std::string_view html, std::size_t pieceBytes,
+                                       std::string_view headStart) {
+  const std::vector<Tag> tags = finishing::ScanTags(html);
+  const auto body =
+      std::find_if(tags.begin(), tags.end(), [](const Tag &tag) { return tag.name == "body"; });
+  if (body == tags.end())
+    return {std::string(html)};
+  const auto bodyClose = std::find_if(body, tags.end(), [](const Tag &tag) {
+    return tag.name == "/body";
+  });
+  const std::size_t bodyTag = static_cast<std::size_t>(body - tags.begin());
+  const std::size_t bodyEnd = bodyClose != tags.end() ? bodyClose->begin : html.size();
+  const std::string_view ending = html.substr(bodyEnd);
+  const std::string_view pieceEnding = "</body></html>";
+
+  const std::vector<Cut> cuts = CutPlaces(html, tags, bodyTag, bodyEnd);
+  const PieceWriter writer(html, tags, bodyTag, headStart);
+  std::vector<std::string> pieces;
+  std::size_t from = body->end;
+  std::vector<std::size_t> openAtStart;
+  for (const Cut *cut : ChooseCuts(cuts, body->end, pieceBytes)) {
+    pieces.push_back(writer.Piece(from, openAtStart, cut->at, cut->open, pieceEnding));
+    from = cut->at;
+    openAtStart = cut->open;
+  }
+  pieces.push_back(writer.Piece(from, openAtStart, bodyEnd, {}, ending));
+  return pieces;
+}
+
+} // namespace layout

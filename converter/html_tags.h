@@ -1,0 +1,27 @@
+// The tags of an HTML text, as the steps that rewrite the unpacked book see
+// them: where each stands, its lower-case name, and its attributes on demand.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace finishing {
+
+// One tag: where it stands and its lower-case name, with a leading "/" for an
+// end tag. Comments are not tags.
+struct Tag {
+  std::size_t begin = 0;
+  std::size_t end = 0; // one past ">"
+  std::string name;
+};
+
+std::vector<Tag> ScanTags(std::string_view html);
+
+// The value of attribute `name` (lower case) in the tag's text, quoted or not.
+std::optional<std::string_view> Attribute(std::string_view tagText, std::string_view name);
+
+std::string Lower(std::string_view text);
+
+} // namespace finishing

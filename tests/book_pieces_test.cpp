@@ -1,0 +1,332 @@
+// What a reader notices of the layout and of rendering in pieces: chapters
+// start pages, a dictionary stays compact, links and the outline land on
+// their chapters across pieces, pieces give the text of the whole, and an
+// interrupted conversion leaves nothing behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFOutlineDocumentHelper.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include "book_layout.h"
+#include "convert_book.h"
+#include "html_pieces.h"
+#include "mobi_writer.h"
+#include "pdf_joiner.h"
+#include "pdf_tools.h"
+#include "render_pdf.h"
+#include "test_files.h"
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using testbook::ScratchFolder;
+
+// Book text whose links are ten-digit filepos offsets, filled in at the end.
+class LinkedText {
+public:
+  LinkedText &Add(const std::string &text) {
+    text_ += text;
+    return *this;
+  }
+  LinkedText &Link(const std::string &mark, const std::string &label) {
+    links_.emplace_back(text_.size() + 11, mark);
+    text_ += "<a filepos=0000000000>" + label + "</a>";
+    return *this;
+  }
+  LinkedText &Mark(const std::string &mark) {
+    marks_[mark] = text_.size();
+    return *this;
+  }
+  std::string Text() const {
+    std::string text = text_;
+    for (const auto &[at, mark] : links_) {
+      char digits[11];
+      std::snprintf(digits, sizeof digits, "%010zu", marks_.at(mark));
+      text.replace(at, 10, digits);
+    }
+    return text;
+  }
+
+private:
+  std::string text_;
+  std::vector<std::pair<std::size_t, std::string>> links_;
+  std::map<std::string, std::size_t> marks_;
+};
+
+std::string Prose(int chapter, std::size_t bytes) {
+  std::string text;
+  for (int paragraph = 0; text.size() < bytes; ++paragraph) {
+    text += "<p width=\"1em\" height=\"0pt\">";
+    for (int word = 0; word < 60; ++word)
+      text += (word == 0 ? "Para" + std::to_string(chapter) + "x" + std::to_string(paragraph)
+                         : std::string(word % 3 ? "meadow" : "lantern")) +
+              " ";
+    text += "</p>";
+  }
+  return text;
+}
+
+// A novel of `chapters` chapters of about `chapterBytes` each, a linked
+// contents page first; the chapters are parted by the spellings of the page
+// break that books use.
+std::string Novel(int chapters, std::size_t chapterBytes) {
+  static const char *kBreaks[] = {"<mbp:pagebreak/>", "<MBP:PAGEBREAK />",
+                                  "<mbp:pagebreak></mbp:pagebreak>"};
+  LinkedText text;
+  text.Add("<html><head><guide><reference type=\"toc\" title=\"Contents\" filepos=0000000000 />"
+           "</guide></head><body>");
+  text.Mark("toc").Add("<h2>Contents</h2>");
+  for (int c = 1; c <= chapters; ++c)
+    text.Add("<p>").Link("c" + std::to_string(c), "Chapter " + std::to_string(c)).Add("</p>");
+  for (int c = 1; c <= chapters; ++c) {
+    text.Add(kBreaks[c % 3]).Mark("c" + std::to_string(c));
+    text.Add("<h2>Chapter " + std::to_string(c) + "</h2>" + Prose(c, chapterBytes));
+  }
+  std::string book = text.Text() + "</body></html>";
+  // The guide's own offset: the contents page.
+  const std::size_t toc = book.find("<h2>Contents");
+  char digits[11];
+  std::snprintf(digits, sizeof digits, "%010zu", toc);
+  book.replace(book.find("0000000000"), 10, digits);
+  return book;
+}
+
+testbook::Bytes MobiOf(const std::string &text) {
+  testbook::BookSpec spec;
+  spec.textRecords = testbook::SplitText(text, 4096);
+  return testbook::BuildBook(spec);
+}
+
+std::string PageText(const std::string &pdf, int page) {
+  const std::string n = std::to_string(page);
+  return testbook::RunProgram({"pdftotext", "-f", n, "-l", n, pdf, "-"}).out;
+}
+
+std::string Words(const std::string &text) {
+  std::istringstream in(text);
+  std::string words, word;
+  while (in >> word)
+    words += word + " ";
+  return words;
+}
+
+// The page numbers (1-based) that the outline entries and the links jump to.
+struct Jumps {
+  std::vector<int> outline;
+  std::vector<int> links; // in page order
+};
+
+Jumps ReadJumps(const std::string &path) {
+  QPDF pdf;
+  pdf.processFile(path.c_str());
+  std::map<QPDFObjGen, int> pageNumbers;
+  auto pages = QPDFPageDocumentHelper(pdf).getAllPages();
+  for (std::size_t i = 0; i < pages.size(); ++i)
+    pageNumbers[pages[i].getObjectHandle().getObjGen()] = static_cast<int>(i) + 1;
+  auto pageOf = [&](QPDFObjectHandle destination) {
+    return destination.isArray() ? pageNumbers[destination.getArrayItem(0).getObjGen()] : 0;
+  };
+  Jumps jumps;
+  for (auto &item : QPDFOutlineDocumentHelper(pdf).getTopLevelOutlines())
+    jumps.outline.push_back(pageOf(item.getDest()));
+  for (auto &page : pages) {
+    auto annotations = page.getObjectHandle().getKey("/Annots");
+    for (int i = 0; annotations.isArray() && i < annotations.getArrayNItems(); ++i)
+      if (auto destination = annotations.getArrayItem(i).getKey("/Dest"); destination.isArray())
+        jumps.links.push_back(pageOf(destination));
+  }
+  return jumps;
+}
+
+int PageCount(const std::string &pdf) {
+  QPDF file;
+  file.processFile(pdf.c_str());
+  return static_cast<int>(QPDFPageDocumentHelper(file).getAllPages().size());
+}
+
+struct Converted {
+  int result = -1;
+  std::string pdf;
+};
+
+Converted ConvertText(const ScratchFolder &scratch, const std::string &text) {
+  testbook::WriteFile(scratch.File("book.mobi"), MobiOf(text));
+  fs::create_directories(scratch.File("work"));
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  Converted converted{ConvertBook(scratch.File("book.mobi").c_str(),
+                                  scratch.File("book.pdf").c_str(), scratch.File("work").c_str()),
+                      scratch.File("book.pdf")};
+  testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  return converted;
+}
+
+// Large enough to be cut into several pieces on any machine.
+constexpr int kChapters = 6;
+constexpr std::size_t kChapterBytes = 150 * 1024;
+
+TEST(BookPieces, ChaptersStartPagesAndLinksAndOutlineLandOnThemAcrossPieces) {
+  ScratchFolder scratch;
+  const Converted book = ConvertText(scratch, Novel(kChapters, kChapterBytes));
+  ASSERT_EQ(book.result, kConverted);
+  ASSERT_GT(layout::CutIntoPieces(Novel(kChapters, kChapterBytes),
+                                  layout::PieceBytes(kChapters * kChapterBytes, 1), "")
+                .size(),
+            2u);
+  const int pages = PageCount(book.pdf);
+  std::vector<int> chapterPages;
+  for (int page = 1; page <= pages; ++page) {
+    const std::string text = PageText(book.pdf, page);
+    ASSERT_NE(Words(text), "") << "page " << page << " is empty";
+    if (text.starts_with("Chapter ") && text.find("Para") != std::string::npos)
+      chapterPages.push_back(page);
+  }
+  ASSERT_EQ(chapterPages.size(), static_cast<std::size_t>(kChapters));
+  for (int c = 1; c <= kChapters; ++c)
+    EXPECT_TRUE(PageText(book.pdf, chapterPages[c - 1]).starts_with("Chapter " + std::to_string(c)));
+
+  const Jumps jumps = ReadJumps(book.pdf);
+  EXPECT_EQ(jumps.links, chapterPages); // the contents page's links, the last into the last piece
+  EXPECT_EQ(jumps.outline, chapterPages);
+}
+
+TEST(BookPieces, DictionaryEntriesRunOnInsteadOfTakingAPageEach) {
+  ScratchFolder scratch;
+  std::string text = "<html><head><guide><reference title=\"Dictionary\" type=\"index\" "
+                     "filepos=0000000000 /></guide></head><body>";
+  for (int entry = 0; entry < 400; ++entry)
+    text += "<b>headword" + std::to_string(entry) + "</b><br/> a short sense<br/><mbp:pagebreak/>";
+  text += "</body></html>";
+  const Converted book = ConvertText(scratch, text);
+  ASSERT_EQ(book.result, kConverted);
+  EXPECT_LT(PageCount(book.pdf), 40);
+  const std::string words = Words(testbook::PdfText(book.pdf));
+  EXPECT_NE(words.find("headword0 "), std::string::npos);
+  EXPECT_NE(words.find("headword399 "), std::string::npos);
+}
+
+// Cut far smaller than a book would be, inside open elements and at the
+// parts of a KF8 book, the pieces still read as the whole.
+TEST(BookPieces, PiecesGiveTheTextOfTheWholeWithoutEmptyPages) {
+  ScratchFolder scratch;
+  const std::string folder = scratch.Path().string() + "/";
+  std::string html = "<?xml version=\"1.0\"?><html><head></head><body><blockquote><div>";
+  for (int part = 0; part < 4; ++part) {
+    html += std::string("<div class=\"bookconv-part\"") +
+            (part ? " style=\"page-break-before:always\"" : "") + "><h3>Part " +
+            std::to_string(part) + "</h3>" + Prose(part, 3000) + "</div><mbp:pagebreak/>";
+  }
+  html += "</div></blockquote></body></html>";
+  layout::LayOutBook(html);
+  testbook::WriteFile(folder + "whole.htm", testbook::ToBytes(html));
+  const auto pieces = layout::CutIntoPieces(html, 2000, "");
+  ASSERT_GT(pieces.size(), 6u);
+  std::vector<RenderJob> jobs{{folder + "whole.htm", folder + "whole.pdf", html.size()}};
+  std::vector<std::string> parts;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const std::string stem = folder + "piece" + std::to_string(i);
+    testbook::WriteFile(stem + ".htm", testbook::ToBytes(pieces[i]));
+    jobs.push_back({stem + ".htm", stem + ".pdf", pieces[i].size()});
+    parts.push_back(stem + ".pdf");
+  }
+  testing::internal::CaptureStdout();
+  const int rendered = RenderPdfs(jobs, folder);
+  testing::internal::GetCapturedStdout();
+  ASSERT_NE(rendered, 0);
+  finishing::JoinPdfs(parts, folder + "joined.pdf");
+
+  EXPECT_EQ(Words(testbook::PdfText(folder + "joined.pdf")),
+            Words(testbook::PdfText(folder + "whole.pdf")));
+  for (int page = 1; page <= PageCount(folder + "joined.pdf"); ++page)
+    EXPECT_NE(Words(PageText(folder + "joined.pdf", page)), "") << "page " << page;
+}
+
+TEST(BookPieces, OnePieceThatFailsFailsTheRendering) {
+  ScratchFolder scratch;
+  const std::string folder = scratch.Path().string() + "/";
+  testbook::WriteFile(folder + "a.htm", testbook::ToBytes("<html><body>a</body></html>"));
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int rendered = RenderPdfs({{folder + "a.htm", folder + "a.pdf", 1},
+                                   {folder + "missing.htm", folder + "b.pdf", 1}},
+                                  folder);
+  testing::internal::GetCapturedStdout();
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(rendered, 0);
+  EXPECT_TRUE(err.ends_with("Convertion failed!")) << err;
+}
+
+// Processes whose command line names `text`.
+std::vector<pid_t> ProcessesNaming(const std::string &text) {
+  std::vector<pid_t> found;
+  for (const auto &entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    // A process may end while the list is read.
+    std::ifstream file(entry.path() / "cmdline", std::ios::binary);
+    const std::string command((std::istreambuf_iterator<char>(file)), {});
+    if (command.find(text) != std::string::npos)
+      found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+TEST(BookPieces, InterruptedConversionEndsItsRendererAndLeavesTheFolderAsFound) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    ScratchFolder scratch;
+    testbook::WriteFile(scratch.File("book.mobi"), MobiOf(Novel(kChapters, kChapterBytes)));
+    const std::string work = scratch.File("work");
+    fs::create_directories(work);
+    testbook::WriteFile(work + "/mine.txt", testbook::ToBytes("the user's own file"));
+    std::vector<std::string> arguments{BOOKCONV_PROGRAM, scratch.File("book.mobi"),
+                                       scratch.File("book.pdf"), work + "/"};
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+      argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Until the renderer runs on the pieces.
+    for (int wait = 0; wait < 600 && ProcessesNaming(work + "/tmpData_pieces").empty(); ++wait)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(child, signal);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    EXPECT_TRUE(ProcessesNaming(work + "/").empty());
+    std::vector<std::string> left;
+    for (const auto &entry : fs::directory_iterator(work))
+      left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"mine.txt"});
+    EXPECT_FALSE(fs::exists(scratch.File("book.pdf")));
+  }
+}
+
+} // namespace
