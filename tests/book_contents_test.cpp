@@ -79,6 +79,7 @@ protected:
     Open(testbook::BuildPdb(records));
   }
   std::string Unpack() {
+    EXPECT_EQ(book.ProcessMetaInfo(), 0); // the text encoding
     EXPECT_EQ(book.ProcessTextRecord(HtmlPath().c_str()), 0);
     return Contents(HtmlPath());
   }
@@ -101,7 +102,7 @@ TEST_F(ContentsBookTest, NcxPlacesGetAnchorsAndTheListGoesBeforeTheBodyEnd) {
 TEST_F(ContentsBookTest, LabelsOfAWindows1252BookAreConvertedOnce) {
   OpenWithNcx("<p>caf\xE9</p>", {{"Caf\xE9", 0}}, 1252);
   const std::string html = Unpack();
-  EXPECT_NE(html.find("<a id=\"filepos0\" /><p>caf\xC3\xA9</p>"), std::string::npos);
+  EXPECT_NE(html.find("<a id=\"filepos0\" /><p>caf\xC3\xA9</p>"), std::string::npos) << html;
   EXPECT_NE(html.find(">Caf\xC3\xA9</a></li></ol></nav>"), std::string::npos) << html;
 }
 
