@@ -57,6 +57,18 @@ bool AnchorOrder(const FileposAnchor &a, const FileposAnchor &b) {
 
 bool SameAnchor(const FileposAnchor &a, const FileposAnchor &b) { return a.number == b.number; }
 
+constexpr std::size_t kConversionStretch = 64 * 1024;
+
+// Where a stretch of `piece` to convert may end, at `from` or after it: behind
+// two ASCII bytes in a row, which no double-byte pair can hold, so the
+// stretches convert exactly as the whole piece would.
+std::size_t ConversionStretchEnd(std::string_view piece, std::size_t from) {
+  for (std::size_t end = std::max<std::size_t>(from, 2); end < piece.size(); ++end)
+    if (static_cast<unsigned char>(piece[end - 1]) < 0x80 && static_cast<unsigned char>(piece[end - 2]) < 0x80)
+      return end;
+  return piece.size();
+}
+
 bool HasHighByte(std::string_view bytes) {
   return std::any_of(bytes.begin(), bytes.end(),
                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
@@ -68,7 +80,7 @@ std::vector<FileposAnchor> CollectFileposTargets(std::string_view text) {
   std::vector<FileposAnchor> anchors;
   boost::cmatch match;
   ForEachClosedTag(text, [&](std::string_view tag) {
-    if (!boost::regex_match(tag.data(), tag.data() + tag.size(), match, TargetPattern()))
+    if (!TagMentions(tag, "filepos") || !boost::regex_match(tag.data(), tag.data() + tag.size(), match, TargetPattern()))
       return;
     const std::string_view digits(match[1].first, static_cast<std::size_t>(match.length(1)));
     const std::string_view number = WithoutLeadingZeros(digits);
@@ -111,11 +123,21 @@ bool HtmlPieceWriter::WritePiece(std::string_view piece) {
   const int length = static_cast<int>(piece.size());
   if (ChineseCode::IsTextUTF8(piece.data(), length))
     return Write(piece);
-  if (windows1252_ && !ChineseCode::PairsIntoGB2312(piece.data(), length))
-    ChineseCode::Windows1252ToUTF_8(converted_, piece.data(), length);
-  else
-    ChineseCode::GB2312ToUTF_8(converted_, piece.data(), length);
-  return Write(converted_);
+  const bool windows1252 = windows1252_ && !ChineseCode::PairsIntoGB2312(piece.data(), length);
+  // Converted a stretch at a time, so a long piece never needs a second
+  // copy of its own size.
+  for (std::size_t at = 0; at < piece.size();) {
+    const std::size_t end = ConversionStretchEnd(piece, at + kConversionStretch);
+    const std::string_view stretch = piece.substr(at, end - at);
+    if (windows1252)
+      ChineseCode::Windows1252ToUTF_8(converted_, stretch.data(), static_cast<int>(stretch.size()));
+    else
+      ChineseCode::GB2312ToUTF_8(converted_, stretch.data(), static_cast<int>(stretch.size()));
+    if (!Write(converted_))
+      return false;
+    at = end;
+  }
+  return true;
 }
 
 bool HtmlPieceWriter::Write(std::string_view bytes) {
@@ -123,16 +145,19 @@ bool HtmlPieceWriter::Write(std::string_view bytes) {
 }
 
 bool WriteWithFileposLinks(std::string_view text, HtmlPieceWriter &writer) {
+  // A link is a whole tag, so only whole tags need the pattern.
   const char *cursor = text.data();
-  const char *end = cursor + text.size();
   std::string link;
   boost::cmatch match;
-  while (boost::regex_search(cursor, end, match, LinkPattern())) {
+  bool written = true;
+  ForEachClosedTag(text, [&](std::string_view tag) {
+    if (!written || !TagMentions(tag, "filepos") ||
+        !boost::regex_match(tag.data(), tag.data() + tag.size(), match, LinkPattern()))
+      return;
     link.assign(kLinkPrefix).append(match[1].first, match[1].second).append(kLinkSuffix);
-    if (!writer.WritePiece(std::string_view(cursor, static_cast<std::size_t>(match[0].first - cursor))) ||
-        !writer.WritePiece(link))
-      return false;
-    cursor = match[0].second;
-  }
-  return writer.WritePiece(std::string_view(cursor, static_cast<std::size_t>(end - cursor)));
+    written = writer.WritePiece(std::string_view(cursor, static_cast<std::size_t>(tag.data() - cursor))) &&
+              writer.WritePiece(link);
+    cursor = tag.data() + tag.size();
+  });
+  return written && writer.WritePiece(std::string_view(cursor, static_cast<std::size_t>(text.data() + text.size() - cursor)));
 }

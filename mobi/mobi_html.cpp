@@ -6,6 +6,7 @@
 
 #include <boost/regex.hpp>
 #include <charconv>
+#include <optional>
 #include <cstdio>
 #include <string_view>
 
@@ -54,34 +55,39 @@ void AppendImageElement(std::string &out, std::string_view name) {
 }
 
 // Every img tag with a recindex becomes a plain image element for that picture.
-std::string RewriteImageTags(std::string_view html, const std::vector<std::string> &imageNames) {
+// Nothing when the file holds no such tag.
+std::optional<std::string> RewriteImageTags(std::string_view html, const std::vector<std::string> &imageNames) {
   std::string out;
-  out.reserve(html.size());
   const char *cursor = html.data();
   boost::cmatch match;
   ForEachClosedTag(html, [&](std::string_view tag) {
-    if (!boost::regex_match(tag.data(), tag.data() + tag.size(), match, ImagePattern()))
+    if (!TagMentions(tag, "recindex") || !boost::regex_match(tag.data(), tag.data() + tag.size(), match, ImagePattern()))
       return;
+    if (out.empty())
+      out.reserve(html.size());
     out.append(cursor, tag.data());
     const std::string_view digits(match[2].first, static_cast<std::size_t>(match.length(2)));
     AppendImageElement(out, NameOfImage(digits, imageNames));
     cursor = tag.data() + tag.size();
   });
+  if (cursor == html.data())
+    return std::nullopt;
   out.append(cursor, html.data() + html.size());
   return out;
 }
 
 // The first "< image" element tag stands for the cover: it is replaced by the
 // cover picture, which is used once; later such tags stay as they are.
-void PlaceCover(std::string &html, std::string &cover) {
+bool PlaceCover(std::string &html, std::string &cover) {
   boost::match_results<std::string::const_iterator> match;
   if (cover.empty() || !boost::regex_search(html.cbegin(), html.cend(), match, ElementPattern()))
-    return;
+    return false;
   std::string element;
   AppendImageElement(element, cover);
   html.replace(static_cast<std::size_t>(match[0].first - html.cbegin()), static_cast<std::size_t>(match.length(0)),
                element);
   cover.clear();
+  return true;
 }
 
 // Replaces the file at `path` with `text` through a sibling temporary file, so
@@ -115,9 +121,11 @@ int MobiHtmlProcess2(const char *path, std::vector<std::string> &imageNames) {
   std::string html;
   if (!ReadWholeFile(path, html))
     return MOBI_ERR_OPEN;
-  std::string rewritten = RewriteImageTags(html, imageNames);
-  std::string().swap(html);
-  if (!imageNames.empty())
-    PlaceCover(rewritten, imageNames.front());
-  return ReplaceFile(path, rewritten);
+  std::optional<std::string> rewritten = RewriteImageTags(html, imageNames);
+  if (rewritten)
+    std::string().swap(html);
+  std::string &text = rewritten ? *rewritten : html;
+  const bool coverPlaced = !imageNames.empty() && PlaceCover(text, imageNames.front());
+  // A file without image references stays as it was written.
+  return rewritten || coverPlaced ? ReplaceFile(path, text) : MOBI_OK;
 }
