@@ -149,8 +149,14 @@ int main(int argc, char **argv) {
     testbook::WriteFile(scratch.File(book.name), book.bytes);
     AddPieces(scratch.File(book.name), seeds);
   }
-  for (const fs::path &path : testbook::CorpusBooks())
+  for (const fs::path &path : testbook::CorpusBooks()) {
     AddPieces(path, seeds);
+    // The real hybrid and KF8 books, where small enough to fuzz whole.
+    const std::string name = path.filename().string();
+    const bool sections = name.find("kf8") != std::string::npos || name.find("hybrid") != std::string::npos;
+    if (sections && fs::file_size(path) < (std::uintmax_t{1} << 20))
+      seeds.books.Add(testbook::ReadFile(path.string()));
+  }
   seeds.doc.Add(Bytes{0x00, 0x08, 0x61, 0x62, 0x80, 0x13, 0x03, 0x80, 0x81, 0xC2, 0xE1});
   seeds.html.Add(Concat({0x03}, testbook::ToBytes(std::string("<?xml version=\"1.0\"?>") +
                                                     testbook::kSampleMarkup)));

@@ -40,10 +40,22 @@ std::vector<SampleBook> SampleBooks() {
   bare.fullName = "";
   bare.textRecords = {ToBytes("<p>no pictures</p>")};
 
+  // Both renditions in one book, the KF8 one in HUFF/CDIC; and KF8 alone.
+  HybridSpec hybrid;
+  hybrid.mobi6 = plain;
+  hybrid.kf8 = TextBook(SampleText(5000), 17480, 0x0003);
+  hybrid.kf8.fileVersion = 8;
+  hybrid.kf8.mobiHeaderLength = 264;
+  hybrid.kf8.skeletonIndex = 3;
+  BookSpec kf8 = Kf8Spec({ToBytes("<html><body aid=\"0\">kf8</body></html>")});
+  kf8.imageRecords = {TinyGif()};
+
   return {{"written-plain", BuildBook(plain)},
           {"written-bare", BuildBook(bare)},
           Compressed("written-palmdoc", 2, 4096),
-          Compressed("written-huff", 17480, 1024)};
+          Compressed("written-huff", 17480, 1024),
+          {"written-hybrid", BuildHybrid(hybrid)},
+          {"written-kf8", BuildBook(kf8)}};
 }
 
 } // namespace testbook
