@@ -496,7 +496,9 @@ FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
     if (const auto number = tagged.AnchorNumber(i))
       insertions.push_back({TextStart(tagged, i), Marker(AnchorMarkKey(*number))});
     else if (const auto id = tagged.AttributeOf(i, "id"); id && linked.contains(*id))
-      insertions.push_back({TextStart(tagged, i), Marker(IdMarkKey(*id))});
+      // Inside the element itself, not its first child: books move a child
+      // off the page (a title page's heading kept for readers of the text).
+      insertions.push_back({tags[i].end, Marker(IdMarkKey(*id))});
     // The library rewrites only links whose one attribute is filepos; the
     // others would render as plain text.
     if (const auto number = tagged.UnrewrittenLinkNumber(i))
