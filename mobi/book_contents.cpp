@@ -70,10 +70,10 @@ std::string ContentsNav(const std::vector<ContentsEntry> &entries) {
 
 std::size_t ContentsPlace(std::string_view html) {
   constexpr std::string_view kBodyEnd = "</body";
-  for (std::size_t at = html.size(); at-- > 0;) {
+  for (std::size_t at = html.rfind('<'); at != std::string_view::npos;
+       at = at == 0 ? std::string_view::npos : html.rfind('<', at - 1)) {
     const std::string_view tag = html.substr(at, kBodyEnd.size());
-    if (html[at] == '<' &&
-        std::equal(tag.begin(), tag.end(), kBodyEnd.begin(), kBodyEnd.end(),
+    if (std::equal(tag.begin(), tag.end(), kBodyEnd.begin(), kBodyEnd.end(),
                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
       return at;
   }

@@ -1,7 +1,6 @@
 #include "filepos_links.h"
 
 #include <algorithm>
-#include <boost/regex.hpp>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -13,21 +12,78 @@
 
 namespace {
 
-constexpr auto kPatternOptions = boost::regex::perl | boost::regex::icase;
+// The two filepos patterns, matched by hand against one closed tag (a "<", no
+// "<" or ">" inside, the first ">" after it), where they are equivalent to
+//   target: <[^<>]+filepos=['"]{0,1}(\d+)[^<>]*>
+//   link:   <a filepos=['"]{0,1}0*(\d+)['"]{0,1} *>
+// matched whole and case-insensitively. A book has tens of thousands of such
+// tags; a general matcher costs a hundred times more per tag.
 
-const boost::regex &TargetPattern() {
-  static const boost::regex pattern(R"(<[^<>]+filepos=['"]{0,1}(\d+)[^<>]*>)", kPatternOptions);
-  return pattern;
+constexpr std::string_view kFileposName = "filepos=";
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsQuote(char c) { return c == '\'' || c == '"'; }
+
+bool EqualsIgnoringCase(std::string_view bytes, std::string_view lower) {
+  if (bytes.size() < lower.size())
+    return false;
+  for (std::size_t i = 0; i < lower.size(); ++i) {
+    const char c = bytes[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != lower[i])
+      return false;
+  }
+  return true;
 }
 
-// "<a filepos=['"]{0,1}0*(\d+)['"]{0,1} *>", with the digits after the zeros
-// written as "[1-9]\d*|0": the same matches, but a long run of zeros that
-// ends in no link is refused in one pass, not by trying every split of it.
-const boost::regex &LinkPattern() {
-  static const boost::regex pattern(R"(<a filepos=['"]{0,1}0*([1-9]\d*|0)['"]{0,1} *>)",
-                                    kPatternOptions);
-  return pattern;
+std::size_t DigitRunLength(std::string_view text, std::size_t from) {
+  std::size_t end = from;
+  while (end < text.size() && IsDigit(text[end]))
+    ++end;
+  return end - from;
 }
+
+// The digits after an optional quote at `from`; empty when there are none.
+std::string_view QuotedDigits(std::string_view tag, std::size_t from) {
+  if (from < tag.size() && IsQuote(tag[from]) && from + 1 < tag.size() && IsDigit(tag[from + 1]))
+    ++from;
+  return tag.substr(from, DigitRunLength(tag, from));
+}
+
+} // namespace
+
+std::optional<std::string_view> FileposTargetDigits(std::string_view tag) {
+  // The leading run is greedy: the last attribute with digits wins, and at
+  // least one byte stands between "<" and it.
+  if (tag.size() < 2 + kFileposName.size() || tag.front() != '<' || tag.back() != '>')
+    return std::nullopt;
+  for (std::size_t at = tag.size() - 1 - kFileposName.size(); at >= 2; --at) {
+    if (!EqualsIgnoringCase(tag.substr(at), kFileposName))
+      continue;
+    const std::string_view digits = QuotedDigits(tag, at + kFileposName.size());
+    if (!digits.empty())
+      return digits;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string_view> FileposLinkDigits(std::string_view tag) {
+  constexpr std::string_view kLinkStart = "<a filepos=";
+  if (!EqualsIgnoringCase(tag, kLinkStart))
+    return std::nullopt;
+  const std::string_view digits = QuotedDigits(tag, kLinkStart.size());
+  if (digits.empty())
+    return std::nullopt;
+  std::size_t at = static_cast<std::size_t>(digits.data() + digits.size() - tag.data());
+  if (at < tag.size() && IsQuote(tag[at]))
+    ++at;
+  while (at < tag.size() && tag[at] == ' ')
+    ++at;
+  if (at + 1 != tag.size() || tag[at] != '>')
+    return std::nullopt;
+  return textutil::CanonicalDecimal(digits);
+}
+
+namespace {
 
 constexpr std::string_view kAnchorPrefix = "<a id=\"filepos";
 constexpr std::string_view kAnchorSuffix = "\" />";
@@ -59,16 +115,20 @@ bool HasHighByte(std::string_view bytes) {
                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
+// Plain ASCII without 0x00 bytes, the common piece, is written as it stands.
+bool IsPlainAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c - 1) < 0x7F; });
+}
+
 } // namespace
 
 std::vector<FileposAnchor> CollectFileposTargets(std::string_view text) {
   std::vector<FileposAnchor> anchors;
-  boost::cmatch match;
   ForEachClosedTag(text, [&](std::string_view tag) {
-    if (!boost::regex_match(tag.data(), tag.data() + tag.size(), match, TargetPattern()))
+    const std::optional<std::string_view> digits = FileposTargetDigits(tag);
+    if (!digits)
       return;
-    const std::string_view digits(match[1].first, static_cast<std::size_t>(match.length(1)));
-    const std::string_view number = *textutil::CanonicalDecimal(digits);
+    const std::string_view number = *textutil::CanonicalDecimal(*digits);
     anchors.push_back({TargetPosition(number, text.size()), std::string(number)});
   });
   SortUnique(anchors);
@@ -105,6 +165,8 @@ void InsertFileposAnchors(std::string &text, const std::vector<FileposAnchor> &a
 }
 
 bool HtmlPieceWriter::WritePiece(std::string_view piece) {
+  if (IsPlainAscii(piece))
+    return Write(piece);
   if (piece.find('\0') != std::string_view::npos) {
     withoutNul_.assign(piece);
     withoutNul_.erase(std::remove(withoutNul_.begin(), withoutNul_.end(), '\0'), withoutNul_.end());
@@ -129,15 +191,17 @@ bool HtmlPieceWriter::Write(std::string_view bytes) {
 
 bool WriteWithFileposLinks(std::string_view text, HtmlPieceWriter &writer) {
   const char *cursor = text.data();
-  const char *end = cursor + text.size();
   std::string link;
-  boost::cmatch match;
-  while (boost::regex_search(cursor, end, match, LinkPattern())) {
-    link.assign(kLinkPrefix).append(match[1].first, match[1].second).append(kLinkSuffix);
-    if (!writer.WritePiece(std::string_view(cursor, static_cast<std::size_t>(match[0].first - cursor))) ||
-        !writer.WritePiece(link))
-      return false;
-    cursor = match[0].second;
-  }
-  return writer.WritePiece(std::string_view(cursor, static_cast<std::size_t>(end - cursor)));
+  bool written = true;
+  ForEachClosedTag(text, [&](std::string_view tag) {
+    const std::optional<std::string_view> digits = written ? FileposLinkDigits(tag) : std::nullopt;
+    if (!digits)
+      return;
+    link.assign(kLinkPrefix).append(*digits).append(kLinkSuffix);
+    written = writer.WritePiece(std::string_view(cursor, static_cast<std::size_t>(tag.data() - cursor))) &&
+              writer.WritePiece(link);
+    cursor = tag.data() + tag.size();
+  });
+  return written &&
+         writer.WritePiece(std::string_view(cursor, static_cast<std::size_t>(text.data() + text.size() - cursor)));
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,13 @@ struct FileposAnchor {
   std::size_t position = 0;
   std::string number;
 };
+
+// For one closed tag (from a "<" to the first ">" after it): the digits of
+// the filepos target it names, the last such attribute when it has several;
+// and, for a link whose only attribute is filepos, its number without
+// leading zeros. Nothing when the tag is not of that kind.
+std::optional<std::string_view> FileposTargetDigits(std::string_view tag);
+std::optional<std::string_view> FileposLinkDigits(std::string_view tag);
 
 // Every distinct target named by a filepos attribute anywhere in `text`, in
 // text order. A target past the end of the text is placed at its end.

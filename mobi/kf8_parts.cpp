@@ -26,7 +26,7 @@ public:
     if (lastBracket_ == '<')
       return true;
     if (nextBracket_ < copied_ || nextBracket_ == std::string_view::npos)
-      nextBracket_ = skeleton_.find_first_of("<>", copied_);
+      nextBracket_ = FindAngleBracket(skeleton_, copied_);
     return nextBracket_ != std::string_view::npos && skeleton_[nextBracket_] == '>';
   }
 

@@ -42,34 +42,39 @@ void AppendImageElement(std::string &out, std::string_view name) {
 }
 
 // Every img tag with a recindex becomes a plain image element for that picture.
-std::string RewriteImageTags(std::string_view html, const std::vector<std::string> &imageNames) {
-  std::string out;
-  out.reserve(html.size());
+// Nothing when the text has no such tag.
+std::optional<std::string> RewriteImageTags(std::string_view html, const std::vector<std::string> &imageNames) {
+  std::optional<std::string> out;
   const char *cursor = html.data();
   boost::cmatch match;
   ForEachClosedTag(html, [&](std::string_view tag) {
-    if (!boost::regex_match(tag.data(), tag.data() + tag.size(), match, ImagePattern()))
+    if (!TagMentions(tag, "recindex") ||
+        !boost::regex_match(tag.data(), tag.data() + tag.size(), match, ImagePattern()))
       return;
-    out.append(cursor, tag.data());
+    if (!out)
+      out.emplace().reserve(html.size());
+    out->append(cursor, tag.data());
     const std::string_view digits(match[2].first, static_cast<std::size_t>(match.length(2)));
-    AppendImageElement(out, NameOfImage(digits, imageNames));
+    AppendImageElement(*out, NameOfImage(digits, imageNames));
     cursor = tag.data() + tag.size();
   });
-  out.append(cursor, html.data() + html.size());
+  if (out)
+    out->append(cursor, html.data() + html.size());
   return out;
 }
 
 // The first "< image" element tag stands for the cover: it is replaced by the
 // cover picture, which is used once; later such tags stay as they are.
-void PlaceCover(std::string &html, std::string &cover) {
+bool PlaceCover(std::string &html, std::string &cover) {
   boost::match_results<std::string::const_iterator> match;
   if (cover.empty() || !boost::regex_search(html.cbegin(), html.cend(), match, ElementPattern()))
-    return;
+    return false;
   std::string element;
   AppendImageElement(element, cover);
   html.replace(static_cast<std::size_t>(match[0].first - html.cbegin()), static_cast<std::size_t>(match.length(0)),
                element);
   cover.clear();
+  return true;
 }
 
 // Replaces the file at `path` with `text`, so a failed write leaves the old
@@ -93,9 +98,11 @@ int MobiHtmlProcess2(const char *path, std::vector<std::string> &imageNames) {
   std::optional<std::string> html = textutil::ReadWholeFile(path);
   if (!html)
     return MOBI_ERR_OPEN;
-  std::string rewritten = RewriteImageTags(*html, imageNames);
-  html.reset();
-  if (!imageNames.empty())
-    PlaceCover(rewritten, imageNames.front());
-  return ReplaceFile(path, rewritten);
+  std::optional<std::string> rewritten = RewriteImageTags(*html, imageNames);
+  const bool tagsRewritten = rewritten.has_value();
+  if (tagsRewritten)
+    html = std::move(rewritten);
+  const bool coverPlaced = !imageNames.empty() && PlaceCover(*html, imageNames.front());
+  // A file the pass leaves as it is need not be written again.
+  return tagsRewritten || coverPlaced ? ReplaceFile(path, *html) : MOBI_OK;
 }

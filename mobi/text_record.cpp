@@ -164,7 +164,7 @@ int WriteBookHtml(const char *path, std::string &text, const std::vector<Filepos
     HtmlPieceWriter writer(out.get(), options.windows1252);
     // The list is a piece of its own: it is UTF-8 already, whatever the book's code.
     const std::string_view html = text;
-    const std::size_t listAt = ContentsPlace(html);
+    const std::size_t listAt = options.contents.empty() ? html.size() : ContentsPlace(html);
     if (!WriteWithFileposLinks(html.substr(0, listAt), writer) || !writer.WritePiece(options.contents) ||
         !WriteWithFileposLinks(html.substr(listAt), writer))
       result = MOBI_ERR_WRITE;

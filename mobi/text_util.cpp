@@ -23,6 +23,14 @@ bool IsDigits(std::string_view text) {
          std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Most book text is ASCII: runs of it are copied or skipped whole.
+std::size_t AsciiRunLength(std::string_view bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80)
+    ++at;
+  return at;
+}
+
 } // namespace
 
 std::size_t Utf8SequenceLength(std::string_view bytes) {
@@ -63,6 +71,9 @@ std::size_t Utf8SequenceLength(std::string_view bytes) {
 
 bool IsWellFormedUtf8(std::string_view bytes) {
   while (!bytes.empty()) {
+    bytes.remove_prefix(std::min(AsciiRunLength(bytes), bytes.size()));
+    if (bytes.empty())
+      break;
     const std::size_t length = Utf8SequenceLength(bytes);
     if (length == 0)
       return false;
@@ -104,12 +115,14 @@ void AppendUtf8(std::string &out, char32_t code) {
 std::string Windows1252ToUtf8(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size() * 3 / 2);
-  for (const char c : bytes) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x80)
-      out.push_back(c);
-    else
-      AppendUtf8(out, byte < 0xA0 ? kWindows1252High[byte - 0x80] : char32_t{byte});
+  while (!bytes.empty()) {
+    const std::size_t ascii = AsciiRunLength(bytes);
+    out.append(bytes.substr(0, ascii));
+    if (ascii == bytes.size())
+      break;
+    const unsigned char byte = static_cast<unsigned char>(bytes[ascii]);
+    AppendUtf8(out, byte < 0xA0 ? kWindows1252High[byte - 0x80] : char32_t{byte});
+    bytes.remove_prefix(ascii + 1);
   }
   return out;
 }

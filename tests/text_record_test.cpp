@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <boost/regex.hpp>
+#include <optional>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "book_fixture.h"
 #include "byte_reader.h"
+#include "filepos_links.h"
 #include "huff_encoder.h"
 #include "tarn_mobi.h"
 #include "text_encoder.h"
@@ -251,3 +256,57 @@ TEST_F(TextRecordTest, FailuresHaveTheirOwnCodes) {
 }
 
 } // namespace
+
+namespace {
+
+// The filepos patterns as the format gives them; the hand matchers must agree
+// with them on every closed tag.
+const boost::regex kTargetPattern(R"(<[^<>]+filepos=['"]{0,1}(\d+)[^<>]*>)", boost::regex::perl | boost::regex::icase);
+const boost::regex kLinkPattern(R"(<a filepos=['"]{0,1}0*(\d+)['"]{0,1} *>)", boost::regex::perl | boost::regex::icase);
+
+std::optional<std::string> PatternGroup(const std::string &tag, const boost::regex &pattern) {
+  boost::smatch match;
+  if (!boost::regex_match(tag, match, pattern))
+    return std::nullopt;
+  return match[1].str();
+}
+
+// Tags made of the pieces the patterns care about, in random order.
+std::string RandomTag(std::mt19937 &random) {
+  static const std::vector<std::string> pieces = {"a", "A", " ", "  ", "filepos=", "FilePos=", "fILEPOS", "=",
+                                                  "'", "\"", "0", "00", "7", "1234", "x", "href=", "\x80", "\t"};
+  std::string tag = "<";
+  const int count = std::uniform_int_distribution<int>(0, 7)(random);
+  if (random() % 2)
+    tag += random() % 2 ? "a filepos=" : "A FILEPOS=";
+  for (int i = 0; i < count; ++i)
+    tag += pieces[random() % pieces.size()];
+  return tag + ">";
+}
+
+} // namespace
+
+TEST(FileposMatchers, AgreeWithTheFormatsPatternsOnEveryTag) {
+  std::mt19937 random(20261207);
+  int targets = 0, links = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const std::string tag = RandomTag(random);
+    const std::optional<std::string> target = PatternGroup(tag, kTargetPattern);
+    const std::optional<std::string_view> targetDigits = FileposTargetDigits(tag);
+    ASSERT_EQ(target.has_value(), targetDigits.has_value()) << tag;
+    if (target) {
+      ASSERT_EQ(*target, *targetDigits) << tag;
+      ++targets;
+    }
+    const std::optional<std::string> link = PatternGroup(tag, kLinkPattern);
+    const std::optional<std::string_view> linkDigits = FileposLinkDigits(tag);
+    ASSERT_EQ(link.has_value(), linkDigits.has_value()) << tag;
+    if (link) {
+      ASSERT_EQ(*link, *linkDigits) << tag;
+      ++links;
+    }
+  }
+  // Both kinds of tag came up often enough for the comparison to mean something.
+  EXPECT_GT(targets, 10000);
+  EXPECT_GT(links, 1000);
+}
