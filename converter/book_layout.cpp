@@ -21,12 +21,14 @@ using finishing::Tag;
 // and 13-14 words a line between margins of 20 mm on A4). The page's text
 // area is about 1,260 of those pixels high, so a picture of 1,200 fits a page
 // with its line. A word wider than the line would make the renderer shrink
-// the whole page to fit it, so long words (addresses) break. The HTML font sizes are absolute (size 3 is the body's), so
-// they are given relative to the root. Lines stay ragged: justified text
+// the whole page to fit it, so long words (addresses) are given places to
+// break (see BreakLongWords; "word-wrap: break-word" on the body would do it
+// too, at twice the renderer's time). The HTML font sizes are absolute (size
+// 3 is the body's), so they are given relative to the root. Lines stay ragged: justified text
 // takes the renderer nearly three times as long.
 constexpr std::string_view kStyleSheet = R"(<style type="text/css">
 html { font-size: 21px; }
-body { font-family: serif; line-height: 1.35; word-wrap: break-word; }
+body { font-family: serif; line-height: 1.35; }
 p { margin: 0; }
 p:not([width]):not([height]) { margin-top: 0.6em; }
 h1, h2, h3, h4, h5, h6 { page-break-after: avoid; }
@@ -144,6 +146,49 @@ bool ShowsSomething(const Tag &tag) {
   return std::find(kShown.begin(), kShown.end(), tag.name) != kShown.end();
 }
 
+// A run of this many bytes with no space is longer than a line holds; it
+// gets a place to break every kBreakEvery bytes. No word of prose is that
+// long, and text in the scripts that need no spaces ends a run.
+constexpr std::size_t kLongestWord = 40;
+constexpr std::size_t kBreakEvery = 20;
+constexpr std::string_view kWordBreak = "<wbr>";
+
+// Bytes a run of unbroken text is made of: printable ASCII and two-byte UTF-8
+// (Latin, Greek, Cyrillic); whitespace and the lead byte of a longer sequence
+// end it.
+bool ContinuesWord(unsigned char byte) {
+  return (byte > 0x20 && byte < 0x7F) || (byte >= 0x80 && byte < 0xE0);
+}
+
+// Break places in the long runs of the text [from, to): never inside an
+// entity or a UTF-8 sequence.
+void BreakLongWords(std::string_view html, std::size_t from, std::size_t to, std::vector<Edit> &edits) {
+  std::size_t runStart = from;
+  std::size_t sinceBreak = 0;
+  bool inEntity = false;
+  for (std::size_t at = from; at < to; ++at) {
+    const unsigned char byte = static_cast<unsigned char>(html[at]);
+    if (!ContinuesWord(byte)) {
+      runStart = at + 1;
+      sinceBreak = 0;
+      inEntity = false;
+      continue;
+    }
+    const bool startsCharacter = (byte & 0xC0) != 0x80;
+    if (startsCharacter && !inEntity && at - runStart >= kLongestWord && sinceBreak >= kBreakEvery) {
+      edits.push_back({at, at, std::string(kWordBreak)});
+      sinceBreak = 0;
+    }
+    inEntity = byte == '&' || (inEntity && byte != ';');
+    ++sinceBreak;
+  }
+}
+
+// Elements whose content is not text to lay out.
+bool HoldsRawText(std::string_view name) {
+  return name == "style" || name == "script" || name == "title" || name == "textarea";
+}
+
 bool IsBlank(std::string_view text) {
   return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
@@ -170,19 +215,24 @@ Edit StyleSheetPlace(std::string_view html, const std::vector<Tag> &tags, bool d
 
 std::string_view DefaultStyleSheet() { return kStyleSheet; }
 
-bool IsDictionary(std::string_view html) { return IsDictionary(html, finishing::ScanTags(html)); }
-
-void LayOutBook(std::string &html) {
+bool LayOutBook(std::string &html) {
   const std::vector<Tag> tags = finishing::ScanTags(html);
   const bool dictionary = IsDictionary(html, tags);
   std::vector<Edit> edits{StyleSheetPlace(html, tags, dictionary)};
   bool shownSinceBreak = false;
   std::optional<std::size_t> lastBreak; // index of its edit
   std::size_t textFrom = 0;
+  bool rawText = false;
   for (const Tag &tag : tags) {
     if (!IsBlank(std::string_view(html).substr(textFrom, tag.begin - textFrom)))
       shownSinceBreak = true;
+    if (!rawText)
+      BreakLongWords(html, textFrom, tag.begin, edits);
     textFrom = tag.end;
+    if (HoldsRawText(tag.name))
+      rawText = true;
+    else if (tag.name.starts_with('/') && HoldsRawText(std::string_view(tag.name).substr(1)))
+      rawText = false;
     if (tag.name == "body") {
       shownSinceBreak = false;
     } else if (tag.name == "mbp:pagebreak") {
@@ -201,9 +251,12 @@ void LayOutBook(std::string &html) {
       shownSinceBreak = true;
     }
   }
+  if (!rawText)
+    BreakLongWords(html, textFrom, html.size(), edits);
   if (lastBreak && !shownSinceBreak)
     edits[*lastBreak].text.clear();
   ApplyEdits(html, std::move(edits));
+  return dictionary;
 }
 
 } // namespace layout

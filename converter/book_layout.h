@@ -19,13 +19,10 @@ inline constexpr std::string_view kEntryBreak = "<div class=\"bookconv-entry\"><
 // The style sheet put first in the head, so that a book's own styles win.
 std::string_view DefaultStyleSheet();
 
-// True when the book is a dictionary: the library marks it so, or its guide
-// names a look-up entry.
-bool IsDictionary(std::string_view html);
-
 // Rewrites `html` as described above. A page break with nothing to show since
 // the last one (or since the start of the body), or none after it, is
-// dropped: it would only leave an empty page.
-void LayOutBook(std::string &html);
+// dropped: it would only leave an empty page. True when the book was laid out
+// as a dictionary.
+bool LayOutBook(std::string &html);
 
 } // namespace layout

@@ -206,9 +206,9 @@ std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
   std::optional<std::string> html = textutil::ReadWholeFile(files.html);
   if (!html || mkdir(files.pieces.c_str(), 0700) != 0)
     return std::nullopt;
-  layout::LayOutBook(*html);
+  const bool dictionary = layout::LayOutBook(*html);
   const std::vector<std::string> pieces =
-      layout::CutIntoPieces(*html, layout::PieceBytes(html->size(), std::thread::hardware_concurrency()),
+      layout::CutIntoPieces(*html, layout::PieceBytes(html->size(), std::thread::hardware_concurrency(), dictionary),
                             "<base href=\"../\"/>");
   html.reset();
   std::vector<RenderJob> jobs;

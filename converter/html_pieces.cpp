@@ -213,8 +213,8 @@ private:
 
 } // namespace
 
-std::size_t PieceBytes(std::size_t htmlBytes, unsigned cores) {
-  constexpr std::size_t kLargest = 384 * 1024;
+std::size_t PieceBytes(std::size_t htmlBytes, unsigned cores, bool dictionary) {
+  const std::size_t kLargest = (dictionary ? 384 : 768) * 1024;
   constexpr std::size_t kSmallest = 64 * 1024;
   const std::size_t perCore = std::max<std::size_t>(cores, 1);
   std::size_t pieces = (htmlBytes + kLargest - 1) / kLargest;

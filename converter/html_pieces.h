@@ -10,12 +10,12 @@
 namespace layout {
 
 // The piece size for a book of `htmlBytes` rendered on `cores` cores. Each
-// run of the renderer costs a third of a second before it lays out a line,
-// and its cost per byte stays flat up to about 400 KB of text and then
-// grows; so a piece is as large as that allows, a book gets at least a piece
-// a core, the pieces come in multiples of the cores, and a small book stays
-// whole.
-std::size_t PieceBytes(std::size_t htmlBytes, unsigned cores);
+// run of the renderer costs about a twentieth of a second before it lays out
+// a line; its cost per byte stays flat for prose, but grows past about 400 KB
+// of a dictionary's thousands of small entries. So a piece is as large as
+// that allows, a book gets at least a piece a core, the pieces come in
+// multiples of the cores, and a small book stays whole.
+std::size_t PieceBytes(std::size_t htmlBytes, unsigned cores, bool dictionary);
 
 // Cuts `html` at block boundaries into pieces of about `pieceBytes` each,
 // preferring the book's page breaks. Every piece is a whole document: the

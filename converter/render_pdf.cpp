@@ -36,6 +36,8 @@ wkhtmltopdf_converter *NewConverter(const RenderJob &job, const std::string &wor
   // it may show pictures from the working folder but read nothing else.
   wkhtmltopdf_set_object_setting(page, "web.defaultEncoding", "utf-8");
   wkhtmltopdf_set_object_setting(page, "web.enableJavascript", "false");
+  // Nor is there any script to wait for once the page has loaded.
+  wkhtmltopdf_set_object_setting(page, "load.jsdelay", "0");
   wkhtmltopdf_set_object_setting(page, "load.blockLocalFileAccess", "true");
   wkhtmltopdf_set_object_setting(page, "load.allowed.append", workFolder.c_str());
   // Nor may it reach the network: every web address goes to a proxy that is

@@ -161,7 +161,9 @@ int MobiOperator::ProcessZeroRecord() {
   record0->headerValue44 = fields->headerValue44;
   record0->firstImageRecord = fields->firstImageRecord;
   record0->extraDataFlags = fields->extraDataFlags;
-  dictionary = fields->orthographicIndex != kNullIndex;
+  // Some writers put the contents index in the orthographic slot as well; a
+  // dictionary's look-up index is an index of its own.
+  dictionary = fields->orthographicIndex != kNullIndex && fields->orthographicIndex != fields->ncxIndex;
   SectionText text;
   const int result = PrepareSectionText(*records, section, *fields, text);
   record0->textRecordCount = static_cast<std::uint16_t>(text.layout.recordCount);

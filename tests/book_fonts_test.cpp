@@ -97,25 +97,6 @@ protected:
   testbook::ScratchFolder scratch;
 };
 
-// The word's box in pdftotext's -bbox output: xMin and its height.
-std::pair<double, double> WordBox(const std::string &boxes, const std::string &word) {
-  const std::size_t end = boxes.find(">" + word + "</word>");
-  const std::size_t start = boxes.rfind("<word", end);
-  if (end == std::string::npos || start == std::string::npos)
-    return {-1, -1};
-  std::istringstream fields(boxes.substr(start, end - start));
-  double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
-  std::string skip;
-  std::getline(fields, skip, '"') >> xMin;
-  std::getline(fields, skip, '"');
-  std::getline(fields, skip, '"') >> yMin;
-  std::getline(fields, skip, '"');
-  std::getline(fields, skip, '"') >> xMax;
-  std::getline(fields, skip, '"');
-  std::getline(fields, skip, '"') >> yMax;
-  return {xMin, yMax - yMin};
-}
-
 TEST_F(BookFontsTest, ThePdfShowsTheBookStylesInItsEmbeddedFont) {
   const char *before = std::getenv("FONTCONFIG_FILE");
   Rendered rendered;
@@ -132,9 +113,9 @@ TEST_F(BookFontsTest, ThePdfShowsTheBookStylesInItsEmbeddedFont) {
   EXPECT_EQ(rendered.text.find("Concealed"), std::string::npos) << rendered.text;
   EXPECT_NE(rendered.text.find("QUIET WORDS"), std::string::npos) << rendered.text;
   EXPECT_NE(rendered.text.find("Publisher words"), std::string::npos) << rendered.text;
-  const auto [middleX, middleHeight] = WordBox(rendered.boxes, "Middle");
-  const auto [smallX, smallHeight] = WordBox(rendered.boxes, "Small");
-  const auto [largeX, largeHeight] = WordBox(rendered.boxes, "Large");
+  const auto [middleX, middleHeight] = testbook::WordBox(rendered.boxes, "Middle");
+  const auto [smallX, smallHeight] = testbook::WordBox(rendered.boxes, "Small");
+  const auto [largeX, largeHeight] = testbook::WordBox(rendered.boxes, "Large");
   EXPECT_GT(middleX, smallX + 150) << rendered.boxes;
   EXPECT_GT(largeHeight, 2.5 * smallHeight) << rendered.boxes;
 }

@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -190,7 +192,7 @@ TEST(BookPieces, ChaptersStartPagesAndLinksAndOutlineLandOnThemAcrossPieces) {
   const Converted book = ConvertText(scratch, Novel(kChapters, kChapterBytes));
   ASSERT_EQ(book.result, kConverted);
   ASSERT_GT(layout::CutIntoPieces(Novel(kChapters, kChapterBytes),
-                                  layout::PieceBytes(kChapters * kChapterBytes, 1), "")
+                                  layout::PieceBytes(kChapters * kChapterBytes, 1, false), "")
                 .size(),
             2u);
   const int pages = PageCount(book.pdf);
@@ -330,3 +332,42 @@ TEST(BookPieces, InterruptedConversionEndsItsRendererAndLeavesTheFolderAsFound) 
 }
 
 } // namespace
+
+namespace {
+
+// The height of `word` on the first page of `html` laid out and rendered, and
+// the PDF's text with its whitespace taken out.
+std::pair<double, std::string> RenderLaidOut(std::string html, const std::string &folder) {
+  layout::LayOutBook(html);
+  testbook::WriteFile(folder + "book.htm", testbook::ToBytes(html));
+  testing::internal::CaptureStdout();
+  const int rendered = RenderPdf(folder + "book.htm", folder + "book.pdf", folder);
+  testing::internal::GetCapturedStdout();
+  EXPECT_NE(rendered, 0);
+  const std::string boxes = testbook::RunProgram({"pdftotext", "-bbox", folder + "book.pdf", "-"}).out;
+  std::string text = testbook::PdfText(folder + "book.pdf");
+  std::erase_if(text, [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+  return {testbook::WordBox(boxes, "Para1x0").second, text};
+}
+
+} // namespace
+
+// An address longer than a line wraps inside the margins: the page is not
+// shrunk to fit it and none of it is lost; entities and accented letters in it
+// stay whole.
+TEST(BookPieces, ALongAddressWrapsWithoutShrinkingThePage) {
+  ScratchFolder scratch;
+  const std::string folder = scratch.Path().string() + "/";
+  std::string address = "https://example.org/caf\xC3\xA9/";
+  for (int i = 0; address.size() < 400; ++i)
+    address += "segment" + std::to_string(i) + "&amp;";
+  const std::string start = "<html><head></head><body>" + Prose(1, 600);
+  const auto [plainHeight, plainText] = RenderLaidOut(start + "</body></html>", folder);
+  const auto [height, text] = RenderLaidOut(start + "<p>" + address + "</p></body></html>", folder);
+  ASSERT_GT(plainHeight, 0);
+  EXPECT_NEAR(height, plainHeight, plainHeight * 0.02);
+  std::string shown = address;
+  for (std::size_t at; (at = shown.find("&amp;")) != std::string::npos;)
+    shown.replace(at, 5, "&");
+  EXPECT_NE(text.find(shown), std::string::npos);
+}

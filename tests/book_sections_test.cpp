@@ -173,6 +173,12 @@ TEST_F(UnpackSectionsTest, DictionariesAreMarkedRightAfterTheDeclaration) {
   spec.orthographicIndex = 3;
   ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
   EXPECT_EQ(Html(), marked);
+  // A book whose writer named its contents index in the orthographic slot
+  // too is no dictionary.
+  spec.ncxIndex = 3;
+  ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
+  EXPECT_EQ(Html().find("bookconv-kind"), std::string::npos);
+  spec.ncxIndex.reset();
   for (const std::uint32_t type : {531u, 532u}) {
     spec.orthographicIndex = 0xFFFFFFFF;
     spec.exth = {{type, ToBytes("en")}};

@@ -95,4 +95,22 @@ bool IsPdf(const std::string &path) {
   return file.read(head, sizeof head) && std::memcmp(head, "%PDF-", sizeof head) == 0;
 }
 
+std::pair<double, double> WordBox(const std::string &boxes, const std::string &word) {
+  const std::size_t end = boxes.find(">" + word + "</word>");
+  const std::size_t start = boxes.rfind("<word", end);
+  if (end == std::string::npos || start == std::string::npos)
+    return {-1, -1};
+  std::istringstream fields(boxes.substr(start, end - start));
+  double xMin = 0, yMin = 0, xMax = 0, yMax = 0;
+  std::string skip;
+  std::getline(fields, skip, '"') >> xMin;
+  std::getline(fields, skip, '"');
+  std::getline(fields, skip, '"') >> yMin;
+  std::getline(fields, skip, '"');
+  std::getline(fields, skip, '"') >> xMax;
+  std::getline(fields, skip, '"');
+  std::getline(fields, skip, '"') >> yMax;
+  return {xMin, yMax - yMin};
+}
+
 } // namespace testbook

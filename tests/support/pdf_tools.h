@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testbook {
@@ -27,6 +28,10 @@ struct PdfImage {
 std::vector<PdfImage> PdfImages(const std::string &path);
 // How many of those are pictures rather than transparency masks.
 std::size_t PdfPictureCount(const std::string &path);
+
+// The first box of `word` in pdftotext's -bbox output: its xMin and its
+// height; {-1, -1} when the word is not there.
+std::pair<double, double> WordBox(const std::string &boxes, const std::string &word);
 
 // True when the file exists and starts with "%PDF-".
 bool IsPdf(const std::string &path);
