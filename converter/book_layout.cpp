@@ -12,7 +12,10 @@ namespace layout {
 
 namespace {
 
+using finishing::ApplyEdits;
 using finishing::Attribute;
+using finishing::Edit;
+using finishing::Insertion;
 using finishing::Lower;
 using finishing::Tag;
 
@@ -47,28 +50,6 @@ font[size="7"], font[size="+4"] { font-size: 3rem; }
 // on.
 constexpr std::string_view kDictionaryStyle =
     "<style type=\"text/css\">html { font-size: 17px; }</style>";
-
-// One change of the text: [begin, end) becomes `text`.
-struct Edit {
-  std::size_t begin = 0;
-  std::size_t end = 0;
-  std::string text;
-};
-
-void ApplyEdits(std::string &html, std::vector<Edit> edits) {
-  std::stable_sort(edits.begin(), edits.end(),
-                   [](const Edit &a, const Edit &b) { return a.begin < b.begin; });
-  std::string out;
-  out.reserve(html.size() + edits.size() * 64);
-  std::size_t copied = 0;
-  for (const Edit &edit : edits) {
-    out.append(html, copied, edit.begin - copied);
-    out += edit.text;
-    copied = edit.end;
-  }
-  out.append(html, copied, std::string::npos);
-  html = std::move(out);
-}
 
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
@@ -134,10 +115,10 @@ std::optional<Edit> ParagraphStyle(std::string_view html, const Tag &tag) {
     const std::size_t value = text.find('=', Lower(text).find("style")) + 1;
     const std::size_t quote = text.find_first_of("\"'", value);
     const std::size_t at = quote == std::string_view::npos ? value : quote + 1;
-    return Edit{tag.begin + at, tag.begin + at, style};
+    return Insertion(tag.begin + at, style);
   }
   const std::size_t close = text.ends_with("/>") ? text.size() - 2 : text.size() - 1;
-  return Edit{tag.begin + close, tag.begin + close, " style=\"" + style + "\""};
+  return Insertion(tag.begin + close, " style=\"" + style + "\"");
 }
 
 bool ShowsSomething(const Tag &tag) {
@@ -176,7 +157,7 @@ void BreakLongWords(std::string_view html, std::size_t from, std::size_t to, std
     }
     const bool startsCharacter = (byte & 0xC0) != 0x80;
     if (startsCharacter && !inEntity && at - runStart >= kLongestWord && sinceBreak >= kBreakEvery) {
-      edits.push_back({at, at, std::string(kWordBreak)});
+      edits.push_back(Insertion(at, std::string(kWordBreak)));
       sinceBreak = 0;
     }
     inEntity = byte == '&' || (inEntity && byte != ';');

@@ -440,30 +440,24 @@ std::size_t CoverPlace(const TaggedHtml &html) {
              : 0;
 }
 
-struct Insertion {
-  std::size_t at = 0;
-  std::string text;
-};
+} // namespace
 
-void ApplyInsertions(std::string &html, std::vector<Insertion> insertions) {
-  std::stable_sort(insertions.begin(), insertions.end(),
-                   [](const Insertion &a, const Insertion &b) { return a.at < b.at; });
+void ApplyEdits(std::string &html, std::vector<Edit> edits) {
+  std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.begin < b.begin; });
   std::size_t added = 0;
-  for (const Insertion &insertion : insertions)
-    added += insertion.text.size();
+  for (const Edit &edit : edits)
+    added += edit.text.size();
   std::string out;
   out.reserve(html.size() + added);
   std::size_t copied = 0;
-  for (const Insertion &insertion : insertions) {
-    out.append(html, copied, insertion.at - copied);
-    out += insertion.text;
-    copied = insertion.at;
+  for (const Edit &edit : edits) {
+    out.append(html, copied, edit.begin - copied);
+    out += edit.text;
+    copied = edit.end;
   }
   out.append(html, copied, std::string::npos);
   html = std::move(out);
 }
-
-} // namespace
 
 std::string AnchorMarkKey(std::string_view digits) { return "a" + std::string(digits); }
 
@@ -489,20 +483,20 @@ FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
                            const std::filesystem::path &htmlFolder) {
   const TaggedHtml tagged(html);
   FinishPlan plan;
-  std::vector<Insertion> insertions;
+  std::vector<Edit> insertions;
   const auto &tags = tagged.Tags();
   const auto linked = LinkedIds(tagged);
   for (std::size_t i = 0; i < tags.size(); ++i) {
     if (const auto number = tagged.AnchorNumber(i))
-      insertions.push_back({TextStart(tagged, i), Marker(AnchorMarkKey(*number))});
+      insertions.push_back(Insertion(TextStart(tagged, i), Marker(AnchorMarkKey(*number))));
     else if (const auto id = tagged.AttributeOf(i, "id"); id && linked.contains(*id))
       // Inside the element itself, not its first child: books move a child
       // off the page (a title page's heading kept for readers of the text).
-      insertions.push_back({tags[i].end, Marker(IdMarkKey(*id))});
+      insertions.push_back(Insertion(tags[i].end, Marker(IdMarkKey(*id))));
     // The library rewrites only links whose one attribute is filepos; the
     // others would render as plain text.
     if (const auto number = tagged.UnrewrittenLinkNumber(i))
-      insertions.push_back({tags[i].begin + 2, " href=\"#filepos" + *number + "\""});
+      insertions.push_back(Insertion(tags[i].begin + 2, " href=\"#filepos" + *number + "\""));
   }
 
   plan.outline = ContentsNavOutline(tagged);
@@ -510,13 +504,13 @@ FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
     plan.outline = TocOutline(tagged);
   if (plan.outline.empty())
     for (Heading &heading : CollectHeadings(tagged)) {
-      insertions.push_back({tags[heading.tag].end, Marker(heading.entry.markKey)});
+      insertions.push_back(Insertion(tags[heading.tag].end, Marker(heading.entry.markKey)));
       plan.outline.push_back(std::move(heading.entry));
     }
 
   if (NeedsCoverPage(tagged, coverImage, htmlFolder))
-    insertions.push_back({CoverPlace(tagged), CoverPage(coverImage)});
-  ApplyInsertions(html, std::move(insertions));
+    insertions.push_back(Insertion(CoverPlace(tagged), CoverPage(coverImage)));
+  ApplyEdits(html, std::move(insertions));
   return plan;
 }
 

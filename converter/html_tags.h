@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace finishing {
@@ -18,6 +19,19 @@ struct Tag {
 };
 
 std::vector<Tag> ScanTags(std::string_view html);
+
+// One change of an HTML text: [begin, end) becomes `text`.
+struct Edit {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::string text;
+};
+
+inline Edit Insertion(std::size_t at, std::string text) { return {at, at, std::move(text)}; }
+
+// Applies edits that do not overlap, in one pass; edits at one place keep
+// their order.
+void ApplyEdits(std::string &html, std::vector<Edit> edits);
 
 // The value of attribute `name` (lower case) in the tag's text, quoted or not.
 std::optional<std::string_view> Attribute(std::string_view tagText, std::string_view name);
