@@ -1,6 +1,7 @@
 // KF8 flow 0 built for tests from parts given as skeletons and fragments.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -45,15 +46,20 @@ struct Kf8FlowBuilder {
     return skeletons[part].start + static_cast<std::uint32_t>(assembled[part].find(marker));
   }
 
-  // The kindle:pos address of `position`, from the fragment inserted last
-  // before it.
+  // The fragment row `position` is reached from (the one inserted last before
+  // it) and the offset from that fragment's insert position.
+  std::pair<std::uint32_t, std::uint32_t> FidOffset(std::uint32_t position) const {
+    // Insert positions grow in table order.
+    const auto after = std::upper_bound(fragments.begin(), fragments.end(), position,
+                                        [](std::uint32_t p, const FragmentEntry &f) { return p < f.insertPosition; });
+    const std::size_t fid = after == fragments.begin() ? 0 : static_cast<std::size_t>(after - fragments.begin() - 1);
+    return {static_cast<std::uint32_t>(fid), position - fragments[fid].insertPosition};
+  }
+
+  // The kindle:pos address of `position`.
   std::string PosAddress(std::uint32_t position) const {
-    std::size_t fid = 0;
-    for (std::size_t i = 0; i < fragments.size(); ++i)
-      if (fragments[i].insertPosition <= position)
-        fid = i;
-    return "kindle:pos:fid:" + Base32(static_cast<std::uint32_t>(fid), 4) +
-           ":off:" + Base32(position - fragments[fid].insertPosition, 10);
+    const auto [fid, offset] = FidOffset(position);
+    return "kindle:pos:fid:" + Base32(fid, 4) + ":off:" + Base32(offset, 10);
   }
 
   // Replaces placeholder k ('0', '1', ...) by the address of targets[k].
