@@ -37,9 +37,9 @@ std::string LinkedText(std::size_t links) {
 }
 
 // Chapter `index`'s fragments, linking to the headings before it.
-std::vector<std::pair<std::size_t, std::string>> ChapterFragments(const testbook::Kf8Book &book, std::size_t index,
-                                                                  const std::vector<std::uint32_t> &headings,
-                                                                  std::size_t at) {
+std::vector<std::pair<std::size_t, std::string>>
+ChapterFragments(const testbook::Kf8Book &book, std::size_t index,
+                 const std::vector<std::uint32_t> &headings, std::size_t at) {
   std::vector<std::pair<std::size_t, std::string>> fragments;
   std::size_t paragraph = 0;
   for (std::size_t f = 0; f < kFragmentsPerChapter; ++f) {
@@ -47,9 +47,12 @@ std::vector<std::pair<std::size_t, std::string>> ChapterFragments(const testbook
                                     "</h2><p><img src=\"kindle:embed:0001?mime=image/gif\"/></p>"
                               : "";
     for (std::size_t p = 0; p < kParagraphsPerFragment; ++p, ++paragraph) {
-      const std::size_t target = (index * 7919 + paragraph) % std::max<std::size_t>(headings.size(), 1);
-      text += Paragraph(headings.empty() ? "<p>"
-                                         : "<p><a href=\"" + book.flow0.PosAddress(headings[target]) + "\">see</a> ");
+      const std::size_t target =
+          (index * 7919 + paragraph) % std::max<std::size_t>(headings.size(), 1);
+      text +=
+          Paragraph(headings.empty() ? "<p>"
+                                     : "<p><a href=\"" + book.flow0.PosAddress(headings[target]) +
+                                           "\">see</a> ");
     }
     fragments.emplace_back(at, std::move(text));
   }

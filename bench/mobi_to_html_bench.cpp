@@ -45,7 +45,8 @@ long ChildPeak(const std::string &book, const std::string &html) {
 }
 
 void ReportPeak(benchmark::State &state, const std::string &book, const std::string &html) {
-  const double peak = static_cast<double>(ChildPeak(book, html) - ChildPeak(book + ".missing", html));
+  const double peak =
+      static_cast<double>(ChildPeak(book, html) - ChildPeak(book + ".missing", html));
   const double written = static_cast<double>(std::filesystem::file_size(html));
   state.counters["html_MB"] = written / 1e6;
   state.counters["peak_MB"] = peak / 1e6;
@@ -90,8 +91,10 @@ void BM_CorpusBook(benchmark::State &state, const char *name) {
   UnpackInto(state, book.string());
 }
 // The same book in its two renditions: KF8 should take at most twice as long.
-BENCHMARK_CAPTURE(BM_CorpusBook, kf8, "odd-calibre8-first-men-kf8only.azw3")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_CorpusBook, mobi6, "palmdoc-calibre8-first-men-in-the-moon.mobi")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CorpusBook, kf8, "odd-calibre8-first-men-kf8only.azw3")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_CorpusBook, mobi6, "palmdoc-calibre8-first-men-in-the-moon.mobi")
+    ->Unit(benchmark::kMillisecond);
 
 void BM_LargestCorpusBook(benchmark::State &state) {
   const auto books = testbook::CorpusBooks();

@@ -36,15 +36,17 @@ int main(int argc, char **argv) {
   const bool linked = argc >= 3 && std::strcmp(argv[1], "--linked") == 0;
   const bool linkedKf8 = argc >= 3 && std::strcmp(argv[1], "--linked-kf8") == 0;
   if ((linked || linkedKf8) && argc <= 4) {
+    const unsigned long count = argc == 4 ? std::strtoul(argv[3], nullptr, 10) : 0;
     if (linked)
-      argc == 4 ? WriteLinkedBook(argv[2], std::strtoul(argv[3], nullptr, 10)) : WriteLinkedBook(argv[2]);
+      count ? WriteLinkedBook(argv[2], count) : WriteLinkedBook(argv[2]);
     else
-      argc == 4 ? WriteLinkedKf8Book(argv[2], std::strtoul(argv[3], nullptr, 10)) : WriteLinkedKf8Book(argv[2]);
+      count ? WriteLinkedKf8Book(argv[2], count) : WriteLinkedKf8Book(argv[2]);
     return 0;
   }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: %s BOOK HTML | --linked BOOK [PARAGRAPHS] | --linked-kf8 BOOK [CHAPTERS]\n",
-                 argv[0]);
+    std::fprintf(
+        stderr, "usage: %s BOOK HTML | --linked BOOK [PARAGRAPHS] | --linked-kf8 BOOK [CHAPTERS]\n",
+        argv[0]);
     return 64;
   }
   MobiService *service = CreateMobiService();

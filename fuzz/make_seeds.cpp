@@ -131,7 +131,8 @@ void AddPieces(const fs::path &path, Seeds &seeds) {
       continue;
     const ByteReader header = book.Records().Record(section->header);
     for (std::size_t field : {0xF4, 0xF8, 0xFC, 0x104})
-      if (const auto first = section->Record(header.U32BE(field).value_or(0xFFFFFFFF)); first && *first != section->header)
+      if (const auto first = section->Record(header.U32BE(field).value_or(0xFFFFFFFF));
+          first && *first != section->header)
         AddIndex(book, *first, seeds.index);
   }
   for (std::uint32_t i = firstImage; firstImage != 0 && i < firstImage + 3; ++i)

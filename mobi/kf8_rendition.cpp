@@ -46,13 +46,17 @@ std::optional<IndexTable> IndexAt(std::span<const ByteReader> records, std::uint
   return record ? ReadIndex(records, *record) : std::nullopt;
 }
 
-bool NamesReadingStart(const GuideEntry &entry) { return entry.type == "text" || entry.type == "start"; }
+bool NamesReadingStart(const GuideEntry &entry) {
+  return entry.type == "text" || entry.type == "start";
+}
 
 // The reading start EXTH 116 of `header` gives, needed only when the guide
 // names none that lies in the text. A value outside flow 0 is no start.
 std::optional<std::uint32_t> ExthStart(const Kf8Text &book, const ByteReader &header) {
   const std::size_t textEnd = book.flows[0].text.size();
-  const auto inText = [textEnd](std::optional<std::uint64_t> position) { return position && *position < textEnd; };
+  const auto inText = [textEnd](std::optional<std::uint64_t> position) {
+    return position && *position < textEnd;
+  };
   for (const GuideEntry &entry : book.guide)
     if (NamesReadingStart(entry) && entry.fid &&
         inText(FragmentPosition(book.fragments, *entry.fid, entry.offset.value_or(0))))
@@ -110,8 +114,9 @@ int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
   if (!out)
     return MOBI_ERR_OPEN;
   const bool windows1252 = records.Record(sections.kf8->header).U32BE(kTextEncoding) == 1252;
-  const Kf8Document document{book->parts, book->flows, book->fragments, book->contents, book->guide,
-                             book->startPosition, output.title, resources, windows1252};
+  const Kf8Document document{book->parts,    book->flows, book->fragments,
+                             book->contents, book->guide, book->startPosition,
+                             output.title,   resources,   windows1252};
   const bool written = WriteKf8Html(out.get(), document);
   if (std::fclose(out.release()) != 0 || !written)
     return MOBI_ERR_WRITE;

@@ -125,7 +125,8 @@ std::vector<Region> RegionsOf(const Bytes &bytes) {
     const std::size_t exth = 16 + h.U32BE(20).value_or(0);
     if (h.Holds(exth, 12) && h.U32BE(exth) == 0x45585448) { // "EXTH"
       const std::size_t length = std::max<std::size_t>(12, h.U32BE(exth + 4).value_or(0));
-      regions.push_back({prefix + "EXTH", header.begin + exth, header.begin + std::min(h.Size(), exth + length)});
+      regions.push_back(
+          {prefix + "EXTH", header.begin + exth, header.begin + std::min(h.Size(), exth + length)});
     }
     if (h.U16BE(0) == 17480) {
       const std::uint64_t huff = k + std::uint64_t{h.U32BE(112).value_or(0)};
@@ -135,11 +136,14 @@ std::vector<Region> RegionsOf(const Bytes &bytes) {
     }
     if (h.U32BE(36) != kFileVersion8)
       return;
-    const std::pair<std::size_t, const char *> named[] = {
-        {0xC0, "FDST"}, {0xFC, "skeleton index"}, {0xF8, "fragment index"}, {0xF4, "contents index"}};
+    const std::pair<std::size_t, const char *> named[] = {{0xC0, "FDST"},
+                                                          {0xFC, "skeleton index"},
+                                                          {0xF8, "fragment index"},
+                                                          {0xF4, "contents index"}};
     for (const auto &[field, name] : named) {
       const std::uint32_t relative = h.U32BE(field).value_or(kNoIndex);
-      for (std::uint64_t i = k + std::uint64_t{relative}; relative != kNoIndex && i < count && i <= k + relative + 1; ++i)
+      for (std::uint64_t i = k + std::uint64_t{relative};
+           relative != kNoIndex && i < count && i <= k + relative + 1; ++i)
         regions.push_back(record(prefix + name + " record " + std::to_string(i - k - relative), i));
     }
   };
@@ -149,8 +153,8 @@ std::vector<Region> RegionsOf(const Bytes &bytes) {
   // A hybrid's KF8 section starts after its BOUNDARY record.
   for (std::size_t i = 1; i + 1 < count; ++i)
     if (const Region boundary = record("", i);
-        boundary.end - boundary.begin == 8 && std::equal(bytes.begin() + boundary.begin,
-                                                         bytes.begin() + boundary.end, "BOUNDARY")) {
+        boundary.end - boundary.begin == 8 &&
+        std::equal(bytes.begin() + boundary.begin, bytes.begin() + boundary.end, "BOUNDARY")) {
       section("KF8 ", i + 1);
       break;
     }

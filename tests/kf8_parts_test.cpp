@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "byte_reader.h"
-#include "kf8_flows.h"
 #include "kf8_flow_builder.h"
+#include "kf8_flows.h"
 #include "kf8_writer.h"
 #include "mobi_writer.h"
 
@@ -81,7 +81,8 @@ TEST(Kf8PartsTest, SelectorAid) {
 
 TEST(Kf8FlowsTest, FlowsFromTheTable) {
   const std::string text = "<html>markup</html>p{color:red}<svg><image/></svg><![CDATA[x]]>";
-  const testbook::Bytes record = testbook::FdstRecord({{0, 19}, {19, 31}, {31, 50}, {50, 9999}, {70, 60}}, 5);
+  const testbook::Bytes record =
+      testbook::FdstRecord({{0, 19}, {19, 31}, {31, 50}, {50, 9999}, {70, 60}}, 5);
   const auto flows = SplitFlows(text, ByteReader(record), 5);
   ASSERT_TRUE(flows);
   ASSERT_EQ(flows->size(), 5u);
@@ -94,7 +95,8 @@ TEST(Kf8FlowsTest, FlowsFromTheTable) {
   EXPECT_TRUE((*flows)[4].text.empty()) << "a range past the text is empty";
 
   // The record claims more ranges than it holds: only those it holds count.
-  const auto claimed = SplitFlows(text, ByteReader(testbook::FdstRecord({{0, 19}, {19, 31}}, 1000)), 1000);
+  const auto claimed =
+      SplitFlows(text, ByteReader(testbook::FdstRecord({{0, 19}, {19, 31}}, 1000)), 1000);
   ASSERT_TRUE(claimed);
   EXPECT_EQ(claimed->size(), 2u);
 

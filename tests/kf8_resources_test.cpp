@@ -60,9 +60,9 @@ TEST_F(Kf8ResourcesTest, KindleEmbedNumbersCountEveryResourceRecord) {
   ASSERT_EQ(resources.size(), 7u);
 
   const Kf8Resources written = WriteKf8Resources(resources, Folder(), "book", 6);
-  EXPECT_EQ(written.names, (std::vector<std::string>{"book_files/image_7.png", "book_files/image_1.gif",
-                                                     "book_files/font_2.ttf", "", "", "", "",
-                                                     "book_files/image_7.png"}));
+  EXPECT_EQ(written.names, (std::vector<std::string>{
+                               "book_files/image_7.png", "book_files/image_1.gif",
+                               "book_files/font_2.ttf", "", "", "", "", "book_files/image_7.png"}));
   EXPECT_EQ(written.FontFamily(2), "Book Serif");
   EXPECT_EQ(written.Name(99), "");
   EXPECT_EQ(testbook::ReadFile(Folder() + "font_2.ttf"), font);

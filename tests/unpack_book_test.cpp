@@ -164,12 +164,15 @@ std::string IdOf(const std::string &html, const std::string &opening) {
 void ExpectSampleRendition(const std::string &html, const testbook::ScratchFolder &scratch) {
   testbook::ExpectSoundDocument(html, scratch);
   std::smatch link;
-  ASSERT_TRUE(std::regex_search(html, link, std::regex(R"re(<a href="#([^"]+)">the section</a>)re")));
+  ASSERT_TRUE(
+      std::regex_search(html, link, std::regex(R"re(<a href="#([^"]+)">the section</a>)re")));
   const std::string section = link[1];
-  EXPECT_EQ(TagWithId(html, section).rfind("<h2 class=\"section\"", 0), 0u) << TagWithId(html, section);
+  EXPECT_EQ(TagWithId(html, section).rfind("<h2 class=\"section\"", 0), 0u)
+      << TagWithId(html, section);
 
   std::smatch picture;
-  ASSERT_TRUE(std::regex_search(html, picture, std::regex(R"re(<img src="([^"]+)" alt="photo"/>)re")));
+  ASSERT_TRUE(
+      std::regex_search(html, picture, std::regex(R"re(<img src="([^"]+)" alt="photo"/>)re")));
   EXPECT_EQ(testbook::ReadFile(scratch.File(picture[1])),
             testbook::ReadFile(BOOKCONV_TEST_DATA_DIR "/images/photo.jpg"));
 
@@ -179,10 +182,13 @@ void ExpectSampleRendition(const std::string &html, const testbook::ScratchFolde
 
   std::smatch headings;
   ASSERT_TRUE(std::regex_search(
-      html, headings, std::regex(R"re(<h1 class="part" id="([^"]+)">Part One<[^]*<h1 class="part" id="([^"]+)">Part Two<)re")));
+      html, headings,
+      std::regex(
+          R"re(<h1 class="part" id="([^"]+)">Part One<[^]*<h1 class="part" id="([^"]+)">Part Two<)re")));
   const std::string one = headings[1], two = headings[2];
-  EXPECT_NE(html.find("<nav id=\"bookconv-contents\" style=\"display:none\"><ol><li><a href=\"#" + one +
-                      "\">Part One</a></li><li><a href=\"#" + two + "\">Part Two</a><ol><li><a href=\"#" + section +
+  EXPECT_NE(html.find("<nav id=\"bookconv-contents\" style=\"display:none\"><ol><li><a href=\"#" +
+                      one + "\">Part One</a></li><li><a href=\"#" + two +
+                      "\">Part Two</a><ol><li><a href=\"#" + section +
                       "\">Section 2.1</a></li></ol></li></ol></nav>"),
             std::string::npos);
   // EXTH 116's last copy is the reading start; the first one is not.
@@ -199,7 +205,8 @@ TEST_F(UnpackBookTest, AKf8BookAndItsHybrid) {
   }
 
   std::filesystem::remove_all(scratch.File("book_files")); // the hybrid writes its own
-  ASSERT_EQ(Unpack(testbook::BuildHybrid(testbook::Kf8HybridSpec(book, "<p>The MOBI6 half.</p>"))), MOBI_OK);
+  ASSERT_EQ(Unpack(testbook::BuildHybrid(testbook::Kf8HybridSpec(book, "<p>The MOBI6 half.</p>"))),
+            MOBI_OK);
   SCOPED_TRACE("hybrid");
   EXPECT_EQ(Html().find("The MOBI6 half"), std::string::npos) << "the KF8 half is the one rendered";
   ExpectSampleRendition(Html(), scratch);

@@ -33,14 +33,16 @@ std::vector<Bytes> SkeletonIndex(const Kf8Book &book) {
   return Index(book, {{1, 1, 0x03, 0}, {6, 2, 0x0C, 0}, {0, 0, 0, 1}}, [&](auto &entries, Cncx &) {
     for (std::size_t i = 0; i < book.flow0.skeletons.size(); ++i) {
       const SkeletonEntry &s = book.flow0.skeletons[i];
-      entries.push_back({"SKEL" + Decimal(static_cast<std::uint32_t>(i)),
-                         {{1, {s.fragmentCount, s.fragmentCount}}, {6, {s.start, s.length, s.start, s.length}}}});
+      entries.push_back(
+          {"SKEL" + Decimal(static_cast<std::uint32_t>(i)),
+           {{1, {s.fragmentCount, s.fragmentCount}}, {6, {s.start, s.length, s.start, s.length}}}});
     }
   });
 }
 
 std::vector<Bytes> FragmentIndex(const Kf8Book &book) {
-  return Index(book, {{2, 1, 0x01, 0}, {3, 1, 0x02, 0}, {4, 1, 0x04, 0}, {6, 2, 0x08, 0}, {0, 0, 0, 1}},
+  return Index(book,
+               {{2, 1, 0x01, 0}, {3, 1, 0x02, 0}, {4, 1, 0x04, 0}, {6, 2, 0x08, 0}, {0, 0, 0, 1}},
                [&](auto &entries, Cncx &strings) {
                  for (const FragmentEntry &f : book.flow0.fragments)
                    entries.push_back({Decimal(f.insertPosition),
@@ -56,8 +58,9 @@ std::vector<Bytes> ContentsIndex(const Kf8Book &book) {
     for (std::size_t i = 0; i < book.contents.size(); ++i) {
       const Kf8ContentsEntry &c = book.contents[i];
       const auto [fid, offset] = book.flow0.FidOffset(c.position);
-      IndexEntrySpec entry{Decimal(static_cast<std::uint32_t>(i)),
-                           {{1, {c.position}}, {3, {strings.Add(c.label)}}, {4, {c.depth}}, {6, {fid, offset}}}};
+      IndexEntrySpec entry{
+          Decimal(static_cast<std::uint32_t>(i)),
+          {{1, {c.position}}, {3, {strings.Add(c.label)}}, {4, {c.depth}}, {6, {fid, offset}}}};
       if (c.parent)
         entry.tags.push_back({21, {*c.parent}});
       entries.push_back(std::move(entry));
@@ -66,25 +69,28 @@ std::vector<Bytes> ContentsIndex(const Kf8Book &book) {
 }
 
 std::vector<Bytes> GuideIndex(const Kf8Book &book) {
-  return Index(book, {{1, 1, 0x01, 0}, {6, 2, 0x02, 0}, {0, 0, 0, 1}}, [&](auto &entries, Cncx &strings) {
-    for (const Kf8GuideEntry &g : book.guide) {
-      const auto [fid, offset] = book.flow0.FidOffset(g.position);
-      entries.push_back({g.type, {{1, {strings.Add(g.title)}}, {6, {fid, offset}}}});
-    }
-  });
+  return Index(book, {{1, 1, 0x01, 0}, {6, 2, 0x02, 0}, {0, 0, 0, 1}},
+               [&](auto &entries, Cncx &strings) {
+                 for (const Kf8GuideEntry &g : book.guide) {
+                   const auto [fid, offset] = book.flow0.FidOffset(g.position);
+                   entries.push_back({g.type, {{1, {strings.Add(g.title)}}, {6, {fid, offset}}}});
+                 }
+               });
 }
 
 // Appends `records` to the book's tail; the index of the first, counted from the header.
 std::uint32_t AppendTail(BookSpec &spec, const std::vector<Bytes> &records) {
-  const auto first = static_cast<std::uint32_t>(1 + spec.textRecords.size() + spec.imageRecords.size() +
-                                                spec.huffRecords.size() + spec.tailRecords.size());
+  const auto first =
+      static_cast<std::uint32_t>(1 + spec.textRecords.size() + spec.imageRecords.size() +
+                                 spec.huffRecords.size() + spec.tailRecords.size());
   spec.tailRecords.insert(spec.tailRecords.end(), records.begin(), records.end());
   return first;
 }
 
 } // namespace
 
-Bytes FdstRecord(const std::vector<std::pair<std::uint32_t, std::uint32_t>> &ranges, std::uint32_t count) {
+Bytes FdstRecord(const std::vector<std::pair<std::uint32_t, std::uint32_t>> &ranges,
+                 std::uint32_t count) {
   Bytes record = ToBytes("FDST");
   AppendU32BE(record, 12);
   AppendU32BE(record, count);
@@ -97,9 +103,11 @@ Bytes FdstRecord(const std::vector<std::pair<std::uint32_t, std::uint32_t>> &ran
 
 BookSpec Kf8BookSpec(const Kf8Book &book) {
   std::string text = book.flow0.flow0;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges{{0, static_cast<std::uint32_t>(text.size())}};
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges{
+      {0, static_cast<std::uint32_t>(text.size())}};
   for (const std::string &flow : book.flows) {
-    ranges.emplace_back(static_cast<std::uint32_t>(text.size()), static_cast<std::uint32_t>(text.size() + flow.size()));
+    ranges.emplace_back(static_cast<std::uint32_t>(text.size()),
+                        static_cast<std::uint32_t>(text.size() + flow.size()));
     text += flow;
   }
   BookSpec spec = TextBook(text, book.compression, book.extraDataFlags);
@@ -109,7 +117,8 @@ BookSpec Kf8BookSpec(const Kf8Book &book) {
   spec.imageRecords = book.resources;
   const std::vector<Bytes> endOfFile = std::move(spec.tailRecords);
   spec.tailRecords.clear();
-  spec.fdstIndex = AppendTail(spec, {FdstRecord(ranges, static_cast<std::uint32_t>(ranges.size()))});
+  spec.fdstIndex =
+      AppendTail(spec, {FdstRecord(ranges, static_cast<std::uint32_t>(ranges.size()))});
   spec.fdstFlowCount = static_cast<std::uint32_t>(ranges.size());
   spec.skeletonIndex = AppendTail(spec, SkeletonIndex(book));
   spec.fragmentIndex = AppendTail(spec, FragmentIndex(book));

@@ -41,13 +41,14 @@ struct Kf8Book {
   std::vector<Kf8GuideEntry> guide;
   std::vector<Bytes> resources; // "kindle:embed:0001" is the first
   std::vector<ExthRecord> exth;
-  std::uint16_t compression = 1;    // 1, 2 (PalmDOC) or 17480 (HUFF/CDIC)
-  std::uint16_t extraDataFlags = 0; // trailing entries after each text record
+  std::uint16_t compression = 1;         // 1, 2 (PalmDOC) or 17480 (HUFF/CDIC)
+  std::uint16_t extraDataFlags = 0;      // trailing entries after each text record
   std::size_t entriesPerIndexRecord = 0; // 0: each index in one data record
 };
 
 // An FDST record of `ranges` (start, end), claiming `count` flows.
-Bytes FdstRecord(const std::vector<std::pair<std::uint32_t, std::uint32_t>> &ranges, std::uint32_t count);
+Bytes FdstRecord(const std::vector<std::pair<std::uint32_t, std::uint32_t>> &ranges,
+                 std::uint32_t count);
 
 // The book as a KF8-only one: its KF8 header with the records after it, in
 // this order: text, resources, HUFF/CDIC, FDST, the skeleton, fragment,

@@ -35,14 +35,19 @@ Kf8Book SampleKf8Book() {
   const std::string head = "<html><head><link rel=\"stylesheet\" type=\"text/css\" "
                            "href=\"kindle:flow:0001?mime=text/css\"/></head>";
   const std::string one = head + "<body aid=\"0\"><div aid=\"1\"></div></body></html>";
-  const std::string two = head + "<body aid=\"2\"><div aid=\"3\"></div><p>The end.</p></body></html>";
+  const std::string two =
+      head + "<body aid=\"2\"><div aid=\"3\"></div><p>The end.</p></body></html>";
   Kf8Book book;
   book.compression = 2;
   book.extraDataFlags = 0x0003;
-  book.flow0.Add(one, {{one.find("</div>"), "<h1 class=\"part\">Part One</h1><p>On to <a href=\"" +
-                                                Kf8FlowBuilder::Placeholder('0') + "\">the section</a>.</p>"
-                                                "<p><img src=\"kindle:embed:0001?mime=image/jpeg\" alt=\"photo\"/></p>"}});
-  book.flow0.Add(two, {{two.find("</div>"), "<h1 class=\"part\">Part Two</h1><p class=\"decoy\">Not here.</p>"},
+  book.flow0.Add(
+      one,
+      {{one.find("</div>"),
+        "<h1 class=\"part\">Part One</h1><p>On to <a href=\"" + Kf8FlowBuilder::Placeholder('0') +
+            "\">the section</a>.</p>"
+            "<p><img src=\"kindle:embed:0001?mime=image/jpeg\" alt=\"photo\"/></p>"}});
+  book.flow0.Add(two, {{two.find("</div>"),
+                        "<h1 class=\"part\">Part Two</h1><p class=\"decoy\">Not here.</p>"},
                        {two.find("</div>"), "<h2 class=\"section\">Section 2.1</h2>"
                                             "<p class=\"opening\">Reading starts here.</p>"}});
   const std::uint32_t section = book.flow0.PositionOf(1, "<h2");
