@@ -1,6 +1,8 @@
 // Writes a starting corpus for each fuzzer into the folder named on the
-// command line: books made with the test writer, and pieces cut from the real
-// books (PalmDOC text records, picture records) when the corpus is present.
+// command line: books made with the test writer (a KF8 rendition alone and in
+// a hybrid among them), and pieces cut from them and from the real books
+// (PalmDOC text records, HUFF tables, indexes, picture records) when the
+// corpus is present.
 //   make_seeds OUT  ->  OUT/mobi_info, OUT/doc_decompressor, OUT/mobi_html,
 //                       OUT/index_reader, ...
 #include <algorithm>
@@ -122,10 +124,17 @@ void AddPieces(const fs::path &path, Seeds &seeds) {
   if (compression == PdbRecord0::kHuffCdic && reader.U32BE(116).value_or(0) >= 2 &&
       reader.U32BE(116).value_or(0) <= 9)
     seeds.huff.Add(HuffInput(book, reader));
-  // The indexes record 0 names: the contents, and KF8's fragments, skeletons and guide.
-  for (std::size_t field : {0xF4, 0xF8, 0xFC, 0x104})
-    if (const auto first = reader.U32BE(field); first && *first != 0 && *first < book.Records().Count())
-      AddIndex(book, *first, seeds.index);
+  // The indexes each section's header names: the contents, and KF8's
+  // fragments, skeletons and guide.
+  for (const auto &section : {book.Sections().mobi6, book.Sections().kf8}) {
+    if (!section)
+      continue;
+    const ByteReader header = book.Records().Record(section->header);
+    for (std::size_t field : {0xF4, 0xF8, 0xFC, 0x104})
+      if (const auto first = section->Record(header.U32BE(field).value_or(0xFFFFFFFF));
+          first && *first != section->header)
+        AddIndex(book, *first, seeds.index);
+  }
   for (std::uint32_t i = firstImage; firstImage != 0 && i < firstImage + 3; ++i)
     if (Bytes record = RecordBytes(book, i); !record.empty() && record.size() < 64 * 1024)
       seeds.images.Add(record);

@@ -22,7 +22,7 @@ struct Kf8Document {
   const std::vector<FragmentEntry> &fragments;
   const std::vector<NcxEntry> &contents;
   const std::vector<GuideEntry> &guide;
-  std::optional<std::uint32_t> startPosition; // EXTH 116: a raw flow-0 position
+  std::optional<std::uint32_t> startPosition; // the reading start, a raw flow-0 position, to anchor
   std::string title;                          // UTF-8
   const Kf8Resources &resources;
   bool windows1252 = false; // the book declares Windows-1252 text

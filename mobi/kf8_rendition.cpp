@@ -3,7 +3,9 @@
 #include "c_file.h"
 #include "index_reader.h"
 #include "kf8_html.h"
+#include "kf8_links.h"
 #include "kf8_styles.h"
+#include "meta_info.h"
 #include "tarn_mobi.h"
 #include "text_record.h"
 
@@ -44,6 +46,25 @@ std::optional<IndexTable> IndexAt(std::span<const ByteReader> records, std::uint
   return record ? ReadIndex(records, *record) : std::nullopt;
 }
 
+bool NamesReadingStart(const GuideEntry &entry) {
+  return entry.type == "text" || entry.type == "start";
+}
+
+// The reading start EXTH 116 of `header` gives, needed only when the guide
+// names none that lies in the text. A value outside flow 0 is no start.
+std::optional<std::uint32_t> ExthStart(const Kf8Text &book, const ByteReader &header) {
+  const std::size_t textEnd = book.flows[0].text.size();
+  const auto inText = [textEnd](std::optional<std::uint64_t> position) {
+    return position && *position < textEnd;
+  };
+  for (const GuideEntry &entry : book.guide)
+    if (NamesReadingStart(entry) && entry.fid &&
+        inText(FragmentPosition(book.fragments, *entry.fid, entry.offset.value_or(0))))
+      return std::nullopt;
+  const std::optional<std::uint32_t> start = ReadExth(header).startPosition;
+  return inText(start) ? start : std::nullopt;
+}
+
 } // namespace
 
 std::unique_ptr<Kf8Text> ReadKf8Text(std::span<const ByteReader> records, std::uint32_t kf8Header,
@@ -71,6 +92,7 @@ std::unique_ptr<Kf8Text> ReadKf8Text(std::span<const ByteReader> records, std::u
     book.contents = ReadNcx(*ncx);
   if (const auto guide = IndexAt(records, kf8Header, kGuideIndex))
     book.guide = ReadGuide(*guide);
+  book.startPosition = ExthStart(book, records[kf8Header]);
   return owner;
 }
 
@@ -92,8 +114,9 @@ int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
   if (!out)
     return MOBI_ERR_OPEN;
   const bool windows1252 = records.Record(sections.kf8->header).U32BE(kTextEncoding) == 1252;
-  const Kf8Document document{book->parts, book->flows, book->fragments, book->contents, book->guide,
-                             std::nullopt, output.title, resources, windows1252};
+  const Kf8Document document{book->parts,    book->flows, book->fragments,
+                             book->contents, book->guide, book->startPosition,
+                             output.title,   resources,   windows1252};
   const bool written = WriteKf8Html(out.get(), document);
   if (std::fclose(out.release()) != 0 || !written)
     return MOBI_ERR_WRITE;

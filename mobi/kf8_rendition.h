@@ -31,6 +31,9 @@ struct Kf8Text {
   std::vector<FragmentEntry> fragments;
   std::vector<NcxEntry> contents;
   std::vector<GuideEntry> guide;
+  // EXTH 116, where the guide names no reading start in the text, when it
+  // lies in flow 0.
+  std::optional<std::uint32_t> startPosition;
 };
 
 // The rendition whose header is `records[kf8Header]`, from its decoded `text`.

@@ -6,6 +6,7 @@ namespace {
 
 constexpr std::uint32_t kExthFlag = 0x40;
 constexpr std::uint32_t kExthAuthor = 100;
+constexpr std::uint32_t kExthStartPosition = 116;
 constexpr std::uint32_t kExthKf8Boundary = 121;
 constexpr std::uint32_t kExthCoverOffset = 201;
 constexpr std::uint32_t kExthDictionaryInput = 531;
@@ -53,6 +54,8 @@ ExthFields ReadExth(const ByteReader &header) {
       fields.coverOffset = *data.U32BE(0);
     else if (type == kExthKf8Boundary && data.Size() == 4)
       fields.kf8Boundary = *data.U32BE(0);
+    else if (type == kExthStartPosition && data.Size() == 4)
+      fields.startPosition = *data.U32BE(0);
     else if (type == kExthDictionaryInput || type == kExthDictionaryOutput)
       fields.dictionary = true;
   });

@@ -2,9 +2,10 @@
 // sample book: each truncation at a record boundary and at sampled offsets,
 // and seeded corruptions of single bytes and 32-bit fields in record 0, the
 // EXTH block, the HUFF and CDIC records, the first text record and the record
-// list. Each run happens in a forked child under a time bound and a heap
-// bound, and must end with documented result codes and, in the sanitizer
-// build, with nothing leaked.
+// list, the same in a hybrid's KF8 section, and a KF8 section's FDST and
+// index records. Each run happens in a forked child under a time bound and a
+// heap bound, and must end with documented result codes and, in the
+// sanitizer build, with nothing leaked.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -95,6 +96,9 @@ std::uint32_t RecordOffset(const ByteReader &book, std::size_t index) {
   return book.U32BE(PdbHeaderEntry(index)).value_or(0);
 }
 
+constexpr std::uint32_t kFileVersion8 = 8;
+constexpr std::uint32_t kNoIndex = 0xFFFFFFFF;
+
 std::vector<Region> RegionsOf(const Bytes &bytes) {
   const ByteReader book(bytes);
   const std::size_t count = book.U16BE(76).value_or(0);
@@ -106,24 +110,54 @@ std::vector<Region> RegionsOf(const Bytes &bytes) {
         i + 1 < count ? std::min<std::size_t>(RecordOffset(book, i + 1), bytes.size()) : bytes.size();
     return Region{name, begin, std::max(begin, end)};
   };
+  auto contents = [&](const Region &region) {
+    return book.From(region.begin).Slice(0, region.end - region.begin).value_or(ByteReader());
+  };
+  // A section's header record `k` and what it names: its first text record,
+  // its EXTH block, its HUFF and CDIC records, and in a KF8 header its FDST
+  // record and the first records of its skeleton, fragment and contents indexes.
+  auto section = [&](const std::string &prefix, std::size_t k) {
+    const Region header = record(prefix + "record " + std::to_string(k), k);
+    regions.push_back(header);
+    const ByteReader h = contents(header);
+    if (k + 1 < count)
+      regions.push_back(record(prefix + "text record 1", k + 1));
+    const std::size_t exth = 16 + h.U32BE(20).value_or(0);
+    if (h.Holds(exth, 12) && h.U32BE(exth) == 0x45585448) { // "EXTH"
+      const std::size_t length = std::max<std::size_t>(12, h.U32BE(exth + 4).value_or(0));
+      regions.push_back(
+          {prefix + "EXTH", header.begin + exth, header.begin + std::min(h.Size(), exth + length)});
+    }
+    if (h.U16BE(0) == 17480) {
+      const std::uint64_t huff = k + std::uint64_t{h.U32BE(112).value_or(0)};
+      const std::uint32_t huffCount = h.U32BE(116).value_or(0);
+      for (std::uint64_t i = huff; i < count && i - huff < huffCount && i - huff < 4; ++i)
+        regions.push_back(record(prefix + (i == huff ? "HUFF" : "CDIC"), i));
+    }
+    if (h.U32BE(36) != kFileVersion8)
+      return;
+    const std::pair<std::size_t, const char *> named[] = {{0xC0, "FDST"},
+                                                          {0xFC, "skeleton index"},
+                                                          {0xF8, "fragment index"},
+                                                          {0xF4, "contents index"}};
+    for (const auto &[field, name] : named) {
+      const std::uint32_t relative = h.U32BE(field).value_or(kNoIndex);
+      for (std::uint64_t i = k + std::uint64_t{relative};
+           relative != kNoIndex && i < count && i <= k + relative + 1; ++i)
+        regions.push_back(record(prefix + name + " record " + std::to_string(i - k - relative), i));
+    }
+  };
   if (count == 0)
     return regions;
-  const Region zero = record("record 0", 0);
-  regions.push_back(zero);
-  const ByteReader r0 = book.From(zero.begin).Slice(0, zero.end - zero.begin).value_or(ByteReader());
-  if (count > 1)
-    regions.push_back(record("text record 1", 1));
-  const std::size_t exth = 16 + r0.U32BE(20).value_or(0);
-  if (r0.Holds(exth, 12) && r0.U32BE(exth) == 0x45585448) { // "EXTH"
-    const std::size_t length = std::max<std::size_t>(12, r0.U32BE(exth + 4).value_or(0));
-    regions.push_back({"EXTH", zero.begin + exth, zero.begin + std::min(r0.Size(), exth + length)});
-  }
-  if (r0.U16BE(0) == 17480) {
-    const std::uint32_t huff = r0.U32BE(112).value_or(0);
-    const std::uint32_t huffCount = r0.U32BE(116).value_or(0);
-    for (std::uint32_t i = huff; i < count && i - huff < huffCount && i - huff < 4; ++i)
-      regions.push_back(record(i == huff ? "HUFF" : "CDIC", i));
-  }
+  section("", 0);
+  // A hybrid's KF8 section starts after its BOUNDARY record.
+  for (std::size_t i = 1; i + 1 < count; ++i)
+    if (const Region boundary = record("", i);
+        boundary.end - boundary.begin == 8 &&
+        std::equal(bytes.begin() + boundary.begin, bytes.begin() + boundary.end, "BOUNDARY")) {
+      section("KF8 ", i + 1);
+      break;
+    }
   return regions;
 }
 

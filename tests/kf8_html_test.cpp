@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "html_checks.h"
 #include "kf8_flow_builder.h"
 #include "kf8_links.h"
 
@@ -20,17 +19,6 @@ std::size_t Count(const std::string &text, const std::string &what) {
   for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
     ++count;
   return count;
-}
-
-// Every "#" link of `html` has an element with that id, and no id is used twice.
-void ExpectEveryLinkHasItsTarget(const std::string &html) {
-  std::set<std::string> ids;
-  const std::regex id(R"re(\bid="([^"]*)")re");
-  for (auto it = std::sregex_iterator(html.begin(), html.end(), id); it != std::sregex_iterator(); ++it)
-    EXPECT_TRUE(ids.insert((*it)[1]).second) << "id used twice: " << (*it)[1];
-  const std::regex href(R"re(href="#([^"]*)")re");
-  for (auto it = std::sregex_iterator(html.begin(), html.end(), href); it != std::sregex_iterator(); ++it)
-    EXPECT_TRUE(ids.contains((*it)[1])) << "no target for #" << (*it)[1];
 }
 
 class Kf8HtmlTest : public ::testing::Test {
@@ -87,7 +75,7 @@ TEST_F(Kf8HtmlTest, OneDocumentWithEveryLinkResolved) {
   EXPECT_EQ(Count(html, "<head>"), 1u);
   EXPECT_EQ(Count(html, "kindle:"), 0u);
   EXPECT_EQ(Count(html, " aid="), 0u);
-  ExpectEveryLinkHasItsTarget(html);
+  testbook::ExpectEveryLinkHasItsTarget(html);
 
   EXPECT_NE(html.find("<title>A &amp; B</title><style type=\"text/css\">p{color:red}</style>\n</head>"),
             std::string::npos);
@@ -127,7 +115,7 @@ TEST_F(Kf8HtmlTest, TargetsInsideTagsAndOutsideBodies) {
               {"past", 0, std::nullopt, 0xFFFFFFF0u, std::nullopt, std::nullopt},
               {"bad fid", 0, std::nullopt, std::nullopt, 4000, 0}};
   const std::string html = Write();
-  ExpectEveryLinkHasItsTarget(html);
+  testbook::ExpectEveryLinkHasItsTarget(html);
   // Inside the <h2> tag: the element after it, the text node, gets an anchor.
   EXPECT_NE(html.find("<h2 id=\"p1-ch2\"><a id=\"kf8-"), std::string::npos);
   EXPECT_NE(html.find("<li><a href=\"#p1\">head</a></li>"), std::string::npos) << "the part's top";

@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "byte_reader.h"
-#include "kf8_flows.h"
 #include "kf8_flow_builder.h"
+#include "kf8_flows.h"
+#include "kf8_writer.h"
 #include "mobi_writer.h"
 
 namespace {
@@ -78,20 +79,10 @@ TEST(Kf8PartsTest, SelectorAid) {
   EXPECT_EQ(SelectorAid(""), "");
 }
 
-testbook::Bytes Fdst(const std::vector<std::pair<std::uint32_t, std::uint32_t>> &ranges, std::uint32_t count) {
-  testbook::Bytes record = testbook::ToBytes("FDST");
-  testbook::AppendU32BE(record, 12);
-  testbook::AppendU32BE(record, count);
-  for (const auto &[start, end] : ranges) {
-    testbook::AppendU32BE(record, start);
-    testbook::AppendU32BE(record, end);
-  }
-  return record;
-}
-
 TEST(Kf8FlowsTest, FlowsFromTheTable) {
   const std::string text = "<html>markup</html>p{color:red}<svg><image/></svg><![CDATA[x]]>";
-  const testbook::Bytes record = Fdst({{0, 19}, {19, 31}, {31, 50}, {50, 9999}, {70, 60}}, 5);
+  const testbook::Bytes record =
+      testbook::FdstRecord({{0, 19}, {19, 31}, {31, 50}, {50, 9999}, {70, 60}}, 5);
   const auto flows = SplitFlows(text, ByteReader(record), 5);
   ASSERT_TRUE(flows);
   ASSERT_EQ(flows->size(), 5u);
@@ -104,7 +95,8 @@ TEST(Kf8FlowsTest, FlowsFromTheTable) {
   EXPECT_TRUE((*flows)[4].text.empty()) << "a range past the text is empty";
 
   // The record claims more ranges than it holds: only those it holds count.
-  const auto claimed = SplitFlows(text, ByteReader(Fdst({{0, 19}, {19, 31}}, 1000)), 1000);
+  const auto claimed =
+      SplitFlows(text, ByteReader(testbook::FdstRecord({{0, 19}, {19, 31}}, 1000)), 1000);
   ASSERT_TRUE(claimed);
   EXPECT_EQ(claimed->size(), 2u);
 
@@ -118,7 +110,7 @@ TEST(Kf8FlowsTest, FlowsFromTheTable) {
   damaged[0] = 'X';
   EXPECT_FALSE(SplitFlows(text, ByteReader(damaged), 5));
   EXPECT_FALSE(SplitFlows(text, ByteReader(), 5)) << "several flows promised, no table";
-  EXPECT_FALSE(SplitFlows(text, ByteReader(Fdst({}, 0)), 5));
+  EXPECT_FALSE(SplitFlows(text, ByteReader(testbook::FdstRecord({}, 0)), 5));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "html_checks.h"
 #include "mobi_operator.h"
 #include "mobi_writer.h"
 #include "tarn_mobi.h"
@@ -49,26 +50,6 @@ Unpacked Unpack(const std::string &book, const testbook::ScratchFolder &scratch)
   return out;
 }
 
-// One declaration, no kindle: address, a target for every "#" link and a
-// file for every resource address.
-void ExpectSoundDocument(const std::string &html, const testbook::ScratchFolder &scratch) {
-  std::size_t declarations = 0;
-  for (std::size_t at = html.find("<?xml"); at != std::string::npos; at = html.find("<?xml", at + 1))
-    ++declarations;
-  EXPECT_EQ(declarations, 1u);
-  EXPECT_EQ(html.find("kindle:"), std::string::npos);
-  std::set<std::string> ids;
-  const std::regex id(R"re(\bid="([^"]*)")re");
-  for (auto it = std::sregex_iterator(html.begin(), html.end(), id); it != std::sregex_iterator(); ++it)
-    ids.insert((*it)[1]);
-  const std::regex href(R"re(href="#([^"]*)")re");
-  for (auto it = std::sregex_iterator(html.begin(), html.end(), href); it != std::sregex_iterator(); ++it)
-    EXPECT_TRUE(ids.contains((*it)[1])) << "no target for #" << (*it)[1];
-  const std::regex resource(R"re((book_files/[^"')]+))re");
-  for (auto it = std::sregex_iterator(html.begin(), html.end(), resource); it != std::sregex_iterator(); ++it)
-    EXPECT_TRUE(std::filesystem::exists(scratch.File((*it)[1]))) << (*it)[1];
-}
-
 TEST(Kf8RenditionCorpus, EveryKf8BookUnpacksFromItsKf8Rendition) {
   SKIP_WITHOUT_CORPUS();
   std::size_t kf8Books = 0;
@@ -84,7 +65,7 @@ TEST(Kf8RenditionCorpus, EveryKf8BookUnpacksFromItsKf8Rendition) {
     ++kf8Books;
     EXPECT_EQ(book.result, MOBI_OK);
     EXPECT_NE(book.html.find("<div class=\"bookconv-part"), std::string::npos) << "from the KF8 rendition";
-    ExpectSoundDocument(book.html, scratch);
+    testbook::ExpectSoundDocument(book.html, scratch);
   }
   EXPECT_GE(kf8Books, 4u);
 }

@@ -47,26 +47,34 @@ protected:
 
 TEST_F(Kf8ResourcesTest, KindleEmbedNumbersCountEveryResourceRecord) {
   const Bytes font = testbook::MakeFont("Book Serif");
+  // HD-image containers hold a picture 12 bytes in; they write nothing.
+  Bytes container = ToBytes("CRES\0\0\0\0\0\0\0\0");
+  container.insert(container.end(), kJpeg.begin(), kJpeg.end());
   const auto records = Records({Header(3, 2), ToBytes("text"), ToBytes("text"), kJpeg,
-                                testbook::MakeFontRecord(font, {}), ToBytes("FLIS...."), kPng});
+                                testbook::MakeFontRecord(font, {}), ToBytes("FLIS...."), container,
+                                ToBytes("CONTBOUNDARY"), ToBytes("CONT\0\0\0\x30"), kPng});
   BookSections sections;
   sections.kind = BookKind::Kf8;
-  sections.kf8 = BookSection{0, 7};
+  sections.kf8 = BookSection{0, 10};
   const auto resources = Kf8ResourceRecords(records, sections);
-  ASSERT_EQ(resources.size(), 4u);
+  ASSERT_EQ(resources.size(), 7u);
 
-  const Kf8Resources written = WriteKf8Resources(resources, Folder(), "book", 3);
-  EXPECT_EQ(written.names, (std::vector<std::string>{"book_files/image_4.png", "book_files/image_1.gif",
-                                                     "book_files/font_2.ttf", "", "book_files/image_4.png"}));
+  const Kf8Resources written = WriteKf8Resources(resources, Folder(), "book", 6);
+  EXPECT_EQ(written.names, (std::vector<std::string>{
+                               "book_files/image_7.png", "book_files/image_1.gif",
+                               "book_files/font_2.ttf", "", "", "", "", "book_files/image_7.png"}));
   EXPECT_EQ(written.FontFamily(2), "Book Serif");
   EXPECT_EQ(written.Name(99), "");
   EXPECT_EQ(testbook::ReadFile(Folder() + "font_2.ttf"), font);
   EXPECT_EQ(testbook::ReadFile(Folder() + "image_1.gif"), kJpeg);
-  EXPECT_FALSE(std::filesystem::exists(Folder() + "image_3.FLIS"));
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto &file : std::filesystem::directory_iterator(Folder()))
+    ++files;
+  EXPECT_EQ(files, 3u) << "nothing from the FLIS record or the containers";
 
-  // A cover that is a font, or past the list, is no cover.
-  EXPECT_EQ(WriteKf8Resources(resources, Folder(), "book", 1).names[0], "");
-  EXPECT_EQ(WriteKf8Resources(resources, Folder(), "book", 4).names[0], "");
+  // A cover that is a font, a container or past the list is no cover.
+  for (const std::uint32_t cover : {1u, 4u, 7u})
+    EXPECT_EQ(WriteKf8Resources(resources, Folder(), "book", cover).names[0], "") << cover;
 }
 
 TEST_F(Kf8ResourcesTest, AHybridCountsFromItsMobi6Resources) {

@@ -8,7 +8,9 @@
 #include <regex>
 #include <string>
 
+#include "html_checks.h"
 #include "mobi_writer.h"
+#include "sample_books.h"
 #include "test_files.h"
 
 namespace {
@@ -35,8 +37,9 @@ protected:
     FreeMobiService(service);
   }
 
-  int Unpack(const BookSpec &spec) {
-    testbook::WriteFile(scratch.File("book.mobi"), testbook::BuildBook(spec));
+  int Unpack(const BookSpec &spec) { return Unpack(testbook::BuildBook(spec)); }
+  int Unpack(const Bytes &book) {
+    testbook::WriteFile(scratch.File("book.mobi"), book);
     EXPECT_EQ(service->Init(service->data, scratch.File("book.mobi").c_str()), MOBI_OK);
     return service->MobiToHtml(service->data, scratch.File("book.htm").c_str());
   }
@@ -137,6 +140,92 @@ TEST_F(UnpackBookTest, ABookWithoutPicturesIsNotRewritten) {
   spec.textRecords = {ToBytes("<img recindex=1>")};
   ASSERT_EQ(Unpack(spec), MOBI_OK);
   EXPECT_EQ(Html(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><img recindex=1>");
+}
+
+// The start tag that carries id `id`, or empty.
+std::string TagWithId(const std::string &html, const std::string &id) {
+  const std::size_t at = html.find(" id=\"" + id + "\"");
+  if (id.empty() || at == std::string::npos)
+    return {};
+  const std::size_t open = html.rfind('<', at);
+  return html.substr(open, html.find('>', at) + 1 - open);
+}
+
+// The id on the first start tag that begins with `opening`, or empty.
+std::string IdOf(const std::string &html, const std::string &opening) {
+  const std::size_t at = html.find(opening);
+  const std::string tag = at == std::string::npos ? "" : html.substr(at, html.find('>', at) - at);
+  std::smatch id;
+  return std::regex_search(tag, id, std::regex(R"re( id="([^"]+)")re")) ? id[1].str() : "";
+}
+
+// The KF8 sample book's checks: its link, picture, style sheet, contents and
+// reading start, in the HTML of a KF8-only book and of a hybrid.
+void ExpectSampleRendition(const std::string &html, const testbook::ScratchFolder &scratch) {
+  testbook::ExpectSoundDocument(html, scratch);
+  std::smatch link;
+  ASSERT_TRUE(
+      std::regex_search(html, link, std::regex(R"re(<a href="#([^"]+)">the section</a>)re")));
+  const std::string section = link[1];
+  EXPECT_EQ(TagWithId(html, section).rfind("<h2 class=\"section\"", 0), 0u)
+      << TagWithId(html, section);
+
+  std::smatch picture;
+  ASSERT_TRUE(
+      std::regex_search(html, picture, std::regex(R"re(<img src="([^"]+)" alt="photo"/>)re")));
+  EXPECT_EQ(testbook::ReadFile(scratch.File(picture[1])),
+            testbook::ReadFile(BOOKCONV_TEST_DATA_DIR "/images/photo.jpg"));
+
+  const std::string head = html.substr(0, html.find("</head>"));
+  EXPECT_NE(head.find("h1.part { color: #336699 }"), std::string::npos) << head;
+  EXPECT_EQ(html.find("<link"), std::string::npos) << "the style sheet is inlined, not linked";
+
+  std::smatch headings;
+  ASSERT_TRUE(std::regex_search(
+      html, headings,
+      std::regex(
+          R"re(<h1 class="part" id="([^"]+)">Part One<[^]*<h1 class="part" id="([^"]+)">Part Two<)re")));
+  const std::string one = headings[1], two = headings[2];
+  EXPECT_NE(html.find("<nav id=\"bookconv-contents\" style=\"display:none\"><ol><li><a href=\"#" +
+                      one + "\">Part One</a></li><li><a href=\"#" + two +
+                      "\">Part Two</a><ol><li><a href=\"#" + section +
+                      "\">Section 2.1</a></li></ol></li></ol></nav>"),
+            std::string::npos);
+  // EXTH 116's last copy is the reading start; the first one is not.
+  EXPECT_FALSE(IdOf(html, "<p class=\"opening\"").empty());
+  EXPECT_EQ(IdOf(html, "<p class=\"decoy\""), "");
+}
+
+TEST_F(UnpackBookTest, AKf8BookAndItsHybrid) {
+  const testbook::Kf8Book book = testbook::SampleKf8Book();
+  ASSERT_EQ(Unpack(testbook::Kf8BookSpec(book)), MOBI_OK);
+  {
+    SCOPED_TRACE("KF8 only");
+    ExpectSampleRendition(Html(), scratch);
+  }
+
+  std::filesystem::remove_all(scratch.File("book_files")); // the hybrid writes its own
+  ASSERT_EQ(Unpack(testbook::BuildHybrid(testbook::Kf8HybridSpec(book, "<p>The MOBI6 half.</p>"))),
+            MOBI_OK);
+  SCOPED_TRACE("hybrid");
+  EXPECT_EQ(Html().find("The MOBI6 half"), std::string::npos) << "the KF8 half is the one rendered";
+  ExpectSampleRendition(Html(), scratch);
+}
+
+// The guide's reading start outranks EXTH 116; an EXTH 116 outside the text
+// is no start.
+TEST_F(UnpackBookTest, AKf8ReadingStartFromTheGuide) {
+  testbook::Kf8Book book = testbook::SampleKf8Book();
+  book.guide = {{"text", "Start", book.flow0.PositionOf(1, "<p class=\"decoy\"")}};
+  ASSERT_EQ(Unpack(testbook::Kf8BookSpec(book)), MOBI_OK);
+  EXPECT_FALSE(IdOf(Html(), "<p class=\"decoy\"").empty());
+  EXPECT_EQ(IdOf(Html(), "<p class=\"opening\""), "");
+
+  book.guide.clear();
+  book.exth = {{116, U32(0xFFFFFF00)}};
+  ASSERT_EQ(Unpack(testbook::Kf8BookSpec(book)), MOBI_OK);
+  EXPECT_EQ(IdOf(Html(), "<p class=\"opening\""), "");
+  EXPECT_EQ(IdOf(Html(), "<p class=\"decoy\""), "");
 }
 
 } // namespace

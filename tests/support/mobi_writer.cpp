@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <utility>
 
 namespace testbook {
 
@@ -80,15 +81,15 @@ Bytes BuildRecord0(const BookSpec &spec) {
   PutU32BE(r, r0::kExthFlags, spec.exthFlags.value_or(spec.exth.empty() ? 0 : 0x40));
   if (spec.mobiHeaderLength >= 228)
     PutU16BE(r, r0::kExtraDataFlags, spec.extraDataFlags);
-  // FDST, then NCX, fragment, skeleton, DATP and guide indexes.
-  for (const std::size_t field : {r0::kFdstIndex, r0::kNcxIndex, r0::kNcxIndex + 4, r0::kSkeletonIndex,
-                                  r0::kSkeletonIndex + 4, r0::kSkeletonIndex + 8})
+  const std::pair<std::size_t, std::optional<std::uint32_t>> indexes[] = {
+      {r0::kFdstIndex, spec.fdstIndex},         {r0::kNcxIndex, spec.ncxIndex},
+      {r0::kFragmentIndex, spec.fragmentIndex}, {r0::kSkeletonIndex, spec.skeletonIndex},
+      {r0::kDatpIndex, std::nullopt},           {r0::kGuideIndex, spec.guideIndex}};
+  for (const auto &[field, value] : indexes)
     if (field + 4 <= 16 + spec.mobiHeaderLength)
-      PutU32BE(r, field, 0xFFFFFFFF);
-  if (spec.ncxIndex && r0::kNcxIndex + 4 <= 16 + spec.mobiHeaderLength)
-    PutU32BE(r, r0::kNcxIndex, *spec.ncxIndex);
-  if (spec.skeletonIndex && r0::kSkeletonIndex + 4 <= 16 + spec.mobiHeaderLength)
-    PutU32BE(r, r0::kSkeletonIndex, *spec.skeletonIndex);
+      PutU32BE(r, field, value.value_or(0xFFFFFFFF));
+  if (spec.fdstIndex && r0::kFdstFlowCount + 4 <= 16 + spec.mobiHeaderLength)
+    PutU32BE(r, r0::kFdstFlowCount, spec.fdstFlowCount);
   r.resize(16 + spec.mobiHeaderLength); // Put* never grows past a long header
 
   if (!spec.exth.empty()) {

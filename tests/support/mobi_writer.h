@@ -39,8 +39,12 @@ struct BookSpec {
   std::uint32_t orthographicIndex = 0xFFFFFFFF; // set in dictionaries
   // Index fields from 0xC0 on, written where the header holds them; unset
   // ones are the null index 0xFFFFFFFF. A KF8 header needs a skeleton index.
-  std::optional<std::uint32_t> skeletonIndex;
+  std::optional<std::uint32_t> fdstIndex;
+  std::uint32_t fdstFlowCount = 0; // written with the FDST index
   std::optional<std::uint32_t> ncxIndex;
+  std::optional<std::uint32_t> fragmentIndex;
+  std::optional<std::uint32_t> skeletonIndex;
+  std::optional<std::uint32_t> guideIndex;
   std::string fullName = "A Test Book";
   std::vector<ExthRecord> exth;
   std::optional<std::uint32_t> exthFlags;        // default: 0x40 when exth is not empty
@@ -74,9 +78,13 @@ constexpr std::size_t kHuffRecordIndex = 112;
 constexpr std::size_t kHuffRecordCount = 116;
 constexpr std::size_t kExthFlags = 128;
 constexpr std::size_t kFdstIndex = 0xC0;
+constexpr std::size_t kFdstFlowCount = 0xC4;
 constexpr std::size_t kExtraDataFlags = 242;
 constexpr std::size_t kNcxIndex = 0xF4;
+constexpr std::size_t kFragmentIndex = 0xF8;
 constexpr std::size_t kSkeletonIndex = 0xFC;
+constexpr std::size_t kDatpIndex = 0x100;
+constexpr std::size_t kGuideIndex = 0x104;
 } // namespace r0
 
 Bytes BuildExth(const std::vector<ExthRecord> &records);

@@ -1,6 +1,7 @@
 // KF8 flow 0 built for tests from parts given as skeletons and fragments.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -18,7 +19,8 @@ struct Kf8FlowBuilder {
   std::vector<FragmentEntry> fragments;
   std::vector<std::string> assembled;
 
-  void Add(const std::string &skeleton, const std::vector<std::pair<std::size_t, std::string>> &pieces) {
+  void Add(const std::string &skeleton,
+           const std::vector<std::pair<std::size_t, std::string>> &pieces) {
     const auto start = static_cast<std::uint32_t>(flow0.size());
     skeletons.push_back({static_cast<std::uint32_t>(pieces.size()), start,
                          static_cast<std::uint32_t>(skeleton.size())});
@@ -38,22 +40,31 @@ struct Kf8FlowBuilder {
   }
 
   // A link address to fill in later with FillLinks: target `k`.
-  static std::string Placeholder(char k) { return "kindle:pos:fid:ZZZZ:off:ZZZZZZZZZ" + std::string(1, k); }
+  static std::string Placeholder(char k) {
+    return "kindle:pos:fid:ZZZZ:off:ZZZZZZZZZ" + std::string(1, k);
+  }
 
   // The assembled flow-0 position of the first `marker` in part `part`.
   std::uint32_t PositionOf(std::size_t part, const std::string &marker) const {
     return skeletons[part].start + static_cast<std::uint32_t>(assembled[part].find(marker));
   }
 
-  // The kindle:pos address of `position`, from the fragment inserted last
-  // before it.
+  // The fragment row `position` is reached from (the one inserted last before
+  // it) and the offset from that fragment's insert position.
+  std::pair<std::uint32_t, std::uint32_t> FidOffset(std::uint32_t position) const {
+    // Insert positions grow in table order.
+    const auto after = std::upper_bound(
+        fragments.begin(), fragments.end(), position,
+        [](std::uint32_t p, const FragmentEntry &f) { return p < f.insertPosition; });
+    const std::size_t fid =
+        after == fragments.begin() ? 0 : static_cast<std::size_t>(after - fragments.begin() - 1);
+    return {static_cast<std::uint32_t>(fid), position - fragments[fid].insertPosition};
+  }
+
+  // The kindle:pos address of `position`.
   std::string PosAddress(std::uint32_t position) const {
-    std::size_t fid = 0;
-    for (std::size_t i = 0; i < fragments.size(); ++i)
-      if (fragments[i].insertPosition <= position)
-        fid = i;
-    return "kindle:pos:fid:" + Base32(static_cast<std::uint32_t>(fid), 4) +
-           ":off:" + Base32(position - fragments[fid].insertPosition, 10);
+    const auto [fid, offset] = FidOffset(position);
+    return "kindle:pos:fid:" + Base32(fid, 4) + ":off:" + Base32(offset, 10);
   }
 
   // Replaces placeholder k ('0', '1', ...) by the address of targets[k].
@@ -62,7 +73,8 @@ struct Kf8FlowBuilder {
       const std::string placeholder = Placeholder(static_cast<char>('0' + k));
       const std::string address = PosAddress(targets[k]);
       for (std::string *text : TextsToFill())
-        for (std::size_t at = text->find(placeholder); at != std::string::npos; at = text->find(placeholder))
+        for (std::size_t at = text->find(placeholder); at != std::string::npos;
+             at = text->find(placeholder))
           text->replace(at, placeholder.size(), address);
     }
   }
