@@ -1,9 +1,9 @@
 #include "book_contents.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "html_entities.h"
+#include "markup_tags.h"
 
 namespace {
 
@@ -72,9 +72,7 @@ std::size_t ContentsPlace(std::string_view html) {
   constexpr std::string_view kBodyEnd = "</body";
   for (std::size_t at = html.rfind('<'); at != std::string_view::npos;
        at = at == 0 ? std::string_view::npos : html.rfind('<', at - 1)) {
-    const std::string_view tag = html.substr(at, kBodyEnd.size());
-    if (std::equal(tag.begin(), tag.end(), kBodyEnd.begin(), kBodyEnd.end(),
-                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
+    if (StartsWithIgnoringCase(html.substr(at), kBodyEnd))
       return at;
   }
   return html.size();

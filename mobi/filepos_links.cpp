@@ -24,17 +24,6 @@ constexpr std::string_view kFileposName = "filepos=";
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsQuote(char c) { return c == '\'' || c == '"'; }
 
-bool EqualsIgnoringCase(std::string_view bytes, std::string_view lower) {
-  if (bytes.size() < lower.size())
-    return false;
-  for (std::size_t i = 0; i < lower.size(); ++i) {
-    const char c = bytes[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != lower[i])
-      return false;
-  }
-  return true;
-}
-
 std::size_t DigitRunLength(std::string_view text, std::size_t from) {
   std::size_t end = from;
   while (end < text.size() && IsDigit(text[end]))
@@ -57,7 +46,7 @@ std::optional<std::string_view> FileposTargetDigits(std::string_view tag) {
   if (tag.size() < 2 + kFileposName.size() || tag.front() != '<' || tag.back() != '>')
     return std::nullopt;
   for (std::size_t at = tag.size() - 1 - kFileposName.size(); at >= 2; --at) {
-    if (!EqualsIgnoringCase(tag.substr(at), kFileposName))
+    if (!StartsWithIgnoringCase(tag.substr(at), kFileposName))
       continue;
     const std::string_view digits = QuotedDigits(tag, at + kFileposName.size());
     if (!digits.empty())
@@ -68,7 +57,7 @@ std::optional<std::string_view> FileposTargetDigits(std::string_view tag) {
 
 std::optional<std::string_view> FileposLinkDigits(std::string_view tag) {
   constexpr std::string_view kLinkStart = "<a filepos=";
-  if (!EqualsIgnoringCase(tag, kLinkStart))
+  if (!StartsWithIgnoringCase(tag, kLinkStart))
     return std::nullopt;
   const std::string_view digits = QuotedDigits(tag, kLinkStart.size());
   if (digits.empty())

@@ -12,27 +12,35 @@ inline std::size_t FindAngleBracket(std::string_view text, std::size_t from) {
   return std::string_view::npos;
 }
 
+// Whether `bytes` begins with `lower` (lower-case ASCII) in any letter case.
+inline bool StartsWithIgnoringCase(std::string_view bytes, std::string_view lower) {
+  if (bytes.size() < lower.size())
+    return false;
+  for (std::size_t i = 0; i < lower.size(); ++i) {
+    const char c = bytes[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != lower[i])
+      return false;
+  }
+  return true;
+}
+
+// Whether `tag` holds `name` (lower-case letters) in any letter case: a quick
+// test before a tag's full pattern, which most tags never need.
+inline bool TagMentions(std::string_view tag, std::string_view name) {
+  const char first[] = {name[0], static_cast<char>(name[0] - 'a' + 'A'), '\0'};
+  for (std::size_t at = tag.find_first_of(first); at != std::string_view::npos;
+       at = tag.find_first_of(first, at + 1))
+    if (StartsWithIgnoringCase(tag.substr(at), name))
+      return true;
+  return false;
+}
+
 // Calls `visit(tag)` for every stretch of `text` that runs from a "<" to the
 // first ">" after it with no "<" between: every place where a whole tag can
 // stand. A pattern that matches whole tags matches only such stretches, so
 // matching each one on its own finds the same tags as searching the text,
 // without a search that backtracks over a long unclosed stretch again and
 // again.
-// Whether `tag` holds `name` (lower-case letters) in any letter case: a quick
-// test before a tag's full pattern, which most tags never need.
-inline bool TagMentions(std::string_view tag, std::string_view name) {
-  const char first[] = {name[0], static_cast<char>(name[0] - 'a' + 'A'), '\0'};
-  for (std::size_t at = tag.find_first_of(first); at != std::string_view::npos && tag.size() - at >= name.size();
-       at = tag.find_first_of(first, at + 1)) {
-    std::size_t i = 1;
-    while (i < name.size() && (tag[at + i] | 0x20) == name[i])
-      ++i;
-    if (i == name.size())
-      return true;
-  }
-  return false;
-}
-
 template <typename Visit> void ForEachClosedTag(std::string_view text, Visit visit) {
   std::size_t open = text.find('<');
   while (open != std::string_view::npos) {

@@ -71,7 +71,7 @@ std::size_t Utf8SequenceLength(std::string_view bytes) {
 
 bool IsWellFormedUtf8(std::string_view bytes) {
   while (!bytes.empty()) {
-    bytes.remove_prefix(std::min(AsciiRunLength(bytes), bytes.size()));
+    bytes.remove_prefix(AsciiRunLength(bytes));
     if (bytes.empty())
       break;
     const std::size_t length = Utf8SequenceLength(bytes);
