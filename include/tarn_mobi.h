@@ -45,6 +45,14 @@ typedef struct MobiService {
   char *(*GetTitle)(MobiData *data);
   char *(*GetAuthor)(MobiData *data);
   char *(*GetCoverImageName)(MobiData *data);
+  /* One fact of the book after MobiToHtml, by name, as UTF-8 text; null when
+   * the book states none. Several records of one fact (subjects) are joined
+   * by newlines. The names and the EXTH records they come from:
+   *   "publisher" 101, "description" 103, "isbn" 104, "subject" 105,
+   *   "date" 106, "asin" 113, "fixed-layout" 122, "orientation-lock" 124,
+   *   "original-resolution" 126, "language" 524, "primary-writing-mode" 525,
+   *   "page-progression-direction" 527. */
+  char *(*GetMetadata)(MobiData *data, const char *name);
 } MobiService;
 
 /* A new table with an empty handle record, or null when memory runs out. */

@@ -1,6 +1,8 @@
 #include "meta_info.h"
 
+#include <array>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -11,6 +13,35 @@ constexpr std::uint32_t kExthKf8Boundary = 121;
 constexpr std::uint32_t kExthCoverOffset = 201;
 constexpr std::uint32_t kExthDictionaryInput = 531;
 constexpr std::uint32_t kExthDictionaryOutput = 532;
+
+struct FactRecord {
+  std::uint32_t type;
+  std::string_view name;
+};
+
+// The text records a caller may ask for by name.
+constexpr std::array kFactRecords{
+    FactRecord{101, "publisher"},        FactRecord{103, "description"},
+    FactRecord{104, "isbn"},             FactRecord{105, "subject"},
+    FactRecord{106, "date"},             FactRecord{113, "asin"},
+    FactRecord{122, "fixed-layout"},     FactRecord{124, "orientation-lock"},
+    FactRecord{126, "original-resolution"}, FactRecord{524, "language"},
+    FactRecord{525, "primary-writing-mode"}, FactRecord{527, "page-progression-direction"},
+};
+
+void AddFact(BookFacts &facts, std::uint32_t type, const ByteReader &data) {
+  for (const FactRecord &record : kFactRecords) {
+    if (record.type != type)
+      continue;
+    std::string value(data.Bytes().begin(), data.Bytes().end());
+    value.resize(std::strlen(value.c_str())); // some makers end a text with a NUL
+    if (value.empty())
+      return;
+    std::string &stored = facts[std::string(record.name)];
+    stored += (stored.empty() ? "" : "\n") + value;
+    return;
+  }
+}
 
 // "Last, First" becomes "First Last" at the first comma, bytes kept as they are.
 std::string AuthorFromExth(std::string stored) {
@@ -58,6 +89,8 @@ ExthFields ReadExth(const ByteReader &header) {
       fields.startPosition = *data.U32BE(0);
     else if (type == kExthDictionaryInput || type == kExthDictionaryOutput)
       fields.dictionary = true;
+    else
+      AddFact(fields.facts, type, data);
   });
   return fields;
 }

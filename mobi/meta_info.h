@@ -3,10 +3,15 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
 #include "byte_reader.h"
+
+// The book's descriptive facts by name ("language", "publisher", ...), as the
+// book stores them; several records of one name are joined by "\n".
+using BookFacts = std::map<std::string, std::string, std::less<>>;
 
 struct ExthFields {
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
@@ -18,6 +23,7 @@ struct ExthFields {
   // copy, as some makers write a wrong one before it.
   std::optional<std::uint32_t> startPosition;
   bool dictionary = false;            // EXTH 531 or 532 (dictionary languages)
+  BookFacts facts;
 };
 
 // Calls `visit(type, data)` for each EXTH record of `header` in order, when

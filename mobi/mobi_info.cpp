@@ -111,6 +111,12 @@ char *GetCoverImageName(MobiData *data) {
   });
 }
 
+char *GetMetadata(MobiData *data, const char *name) {
+  if (name == nullptr)
+    return nullptr;
+  return CopyFromBook(data, [&](const MobiOperator &book) { return book.GetFact(name); });
+}
+
 } // namespace
 
 extern "C" {
@@ -130,6 +136,7 @@ TARN_MOBI_API MobiService *CreateMobiService(void) {
   service->GetTitle = GetTitle;
   service->GetAuthor = GetAuthor;
   service->GetCoverImageName = GetCoverImageName;
+  service->GetMetadata = GetMetadata;
   return service;
 }
 

@@ -13,6 +13,7 @@
 #include "meta_info.h"
 #include "mobi_html.h"
 #include "tarn_mobi.h"
+#include "text_util.h"
 
 namespace {
 
@@ -148,6 +149,17 @@ const std::optional<std::string> &MobiOperator::GetAuthor() const { return recor
 
 const std::string &MobiOperator::GetCoverImageName() const { return imageNames.front(); }
 
+std::optional<std::string> MobiOperator::GetFact(std::string_view name) const {
+  const auto fact = facts.find(name);
+  if (fact == facts.end())
+    return std::nullopt;
+  // EXTH texts are in the book's encoding; a UTF-8 book's malformed text is
+  // taken as Windows-1252 too, so what leaves the library is always UTF-8.
+  if (record0->textEncoding != 1252 && textutil::IsWellFormedUtf8(fact->second))
+    return fact->second;
+  return textutil::Windows1252ToUtf8(fact->second);
+}
+
 int MobiOperator::ProcessZeroRecord() {
   if (!IsOpen())
     return MOBI_ERR_NOT_OPEN;
@@ -178,6 +190,7 @@ int MobiOperator::ProcessMetaInfo() {
   record0->title = FullName(zero);
   ExthFields exth = ReadExth(zero);
   record0->author = std::move(exth.author);
+  facts = std::move(exth.facts);
   dictionary = dictionary || exth.dictionary;
   if (exth.coverOffset == ExthFields::kNone)
     return MOBI_OK;

@@ -11,6 +11,7 @@
 #include "book_records.h"
 #include "book_sections.h"
 #include "huff_decompressor.h"
+#include "meta_info.h"
 #include "pdb_reader.h"
 #include "tarn_tool.h"
 #include "text_record.h"
@@ -45,6 +46,8 @@ public:
   const std::optional<std::string> &GetTitle() const;
   const std::optional<std::string> &GetAuthor() const;
   const std::string &GetCoverImageName() const;
+  // The book's fact `name` (see BookFacts) as UTF-8; none when it has none.
+  std::optional<std::string> GetFact(std::string_view name) const;
   bool IsOpen() const { return record0 != nullptr; }
 
   // Unpacking steps, run in this order by UnpackBook.
@@ -83,4 +86,5 @@ private:
   BookSections sections;
   TextLayout textLayout;
   bool dictionary = false;
+  BookFacts facts;
 };

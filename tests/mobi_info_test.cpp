@@ -37,6 +37,7 @@ TEST(MobiService, TableHoldsEveryFunction) {
   EXPECT_NE(service.table->GetTitle, nullptr);
   EXPECT_NE(service.table->GetAuthor, nullptr);
   EXPECT_NE(service.table->GetCoverImageName, nullptr);
+  EXPECT_NE(service.table->GetMetadata, nullptr);
   FreeMobiService(nullptr);
 }
 
@@ -87,6 +88,34 @@ TEST(MobiService, GettersAreEmptyBeforeMobiToHtml) {
   EXPECT_EQ(service.table->GetTitle(service.table->data), nullptr);
   EXPECT_EQ(service.table->GetAuthor(service.table->data), nullptr);
   EXPECT_EQ(service.table->GetCoverImageName(service.table->data), nullptr);
+  EXPECT_EQ(service.table->GetMetadata(service.table->data, "language"), nullptr);
+}
+
+// Facts come out as UTF-8 whatever the book's encoding; repeated records are
+// all kept, and a fact the book lacks (or an unknown name) is null.
+TEST(MobiService, MetadataByName) {
+  testbook::ScratchFolder scratch;
+  testbook::BookSpec spec;
+  spec.textEncoding = 1252;
+  spec.textRecords = testbook::SplitText("<html><body><p>x</p></body></html>");
+  spec.exth = {{524, testbook::ToBytes("fr")},
+               {101, testbook::ToBytes("\xC9" "ditions")},
+               {105, testbook::ToBytes("Po\xE9sie")},
+               {105, testbook::ToBytes("Roman")}};
+  testbook::WriteFile(scratch.File("book.mobi"), testbook::BuildBook(spec));
+  Service service;
+  ASSERT_EQ(service.Init(scratch.File("book.mobi")), MOBI_OK);
+  ASSERT_EQ(service.table->MobiToHtml(service.table->data, scratch.File("book.htm").c_str()), MOBI_OK);
+  auto fact = [&](const char *name) {
+    HeapText text = Take(service.table->GetMetadata(service.table->data, name));
+    return text ? std::string(text.get()) : std::string("(none)");
+  };
+  EXPECT_EQ(fact("language"), "fr");
+  EXPECT_EQ(fact("publisher"), "\u00C9ditions");
+  EXPECT_EQ(fact("subject"), "Po\u00E9sie\nRoman");
+  EXPECT_EQ(fact("description"), "(none)");
+  EXPECT_EQ(fact("no-such-fact"), "(none)");
+  EXPECT_EQ(service.table->GetMetadata(service.table->data, nullptr), nullptr);
 }
 
 } // namespace
