@@ -493,10 +493,15 @@ FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
       // Inside the element itself, not its first child: books move a child
       // off the page (a title page's heading kept for readers of the text).
       insertions.push_back(Insertion(tags[i].end, Marker(IdMarkKey(*id))));
+    if (const auto href = tagged.AttributeOf(i, "href"); href && href->size() > 1 && href->front() == '#') {
+      const auto begin = static_cast<std::size_t>(href->data() - html.data());
+      insertions.push_back({begin, begin + href->size(), std::string(kLinkScheme) + IdMarkKey(href->substr(1))});
+    }
     // The library rewrites only links whose one attribute is filepos; the
     // others would render as plain text.
     if (const auto number = tagged.UnrewrittenLinkNumber(i))
-      insertions.push_back(Insertion(tags[i].begin + 2, " href=\"#filepos" + *number + "\""));
+      insertions.push_back(
+          Insertion(tags[i].begin + 2, " href=\"" + std::string(kLinkScheme) + AnchorMarkKey(*number) + "\""));
   }
 
   plan.outline = ContentsNavOutline(tagged);

@@ -18,6 +18,12 @@ namespace finishing {
 // Scheme of the markers' addresses: "bookconv-mark:" then the marker's key.
 inline constexpr std::string_view kMarkScheme = "bookconv-mark:";
 
+// Scheme of the book's links to its own places: "bookconv-link:" then the
+// key of the marker at the target. Every engine passes an address of a
+// scheme it does not know through as it is, where it would resolve "#ID"
+// within its own piece of the book, or drop it.
+inline constexpr std::string_view kLinkScheme = "bookconv-link:";
+
 // Key of the marker at the anchor "fileposN", given N's digits.
 std::string AnchorMarkKey(std::string_view digits);
 // Key of the marker at the element whose id is `id`: the anchor's key for
@@ -43,7 +49,7 @@ struct FinishPlan {
 
 // Adds the markers to `html` (the library's UTF-8 output) and returns the
 // outline. Every anchor "fileposN" and every element whose id a "#" link names
-// gets a marker. `coverImage` is the library's cover name, relative to `htmlFolder`;
+// gets a marker, and every "#ID" link becomes a link of kLinkScheme. `coverImage` is the library's cover name, relative to `htmlFolder`;
 // a cover page showing it goes first when that file exists and no picture of
 // the book is that file or a copy of it. An empty name adds no cover.
 FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,

@@ -72,8 +72,12 @@ void EndChildProcesses(bool force) {
   while (const dirent *entry = readdir(processes)) {
     char *end = nullptr;
     const long pid = std::strtol(entry->d_name, &end, 10);
-    if (pid > 0 && *end == '\0' && ParentOf(entry->d_name) == self)
-      kill(static_cast<pid_t>(pid), force ? SIGKILL : SIGTERM);
+    if (pid <= 0 || *end != '\0' || ParentOf(entry->d_name) != self)
+      continue;
+    const pid_t child = static_cast<pid_t>(pid);
+    // A child that leads a process group of its own (the browser) is ended
+    // with all it started.
+    kill(getpgid(child) == child ? -child : child, force ? SIGKILL : SIGTERM);
   }
   closedir(processes);
 }

@@ -18,7 +18,8 @@ public:
 // The signal that arrived, or 0.
 int Signal();
 
-// Ends every child process of this one (SIGKILL when `force`, else SIGTERM).
+// Ends every child process of this one, with all the processes of a child
+// that leads a process group of its own (SIGKILL when `force`, else SIGTERM).
 void EndChildProcesses(bool force);
 
 } // namespace interruption

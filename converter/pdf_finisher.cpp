@@ -184,8 +184,11 @@ std::string PercentDecoded(std::string_view text) {
   return decoded;
 }
 
-// The marker key a link of the book aims at: the id after "#" in "file:…#ID".
+// The marker key a link of the book aims at: the key of a kLinkScheme link,
+// or the id after "#" in "file:…#ID".
 std::optional<std::string> BookLinkKey(std::string_view uri) {
+  if (StartsWithNoCase(uri, kLinkScheme))
+    return std::string(uri.substr(kLinkScheme.size()));
   const std::size_t hash = uri.rfind('#');
   if (hash == std::string_view::npos || hash + 1 == uri.size())
     return std::nullopt;
@@ -201,7 +204,8 @@ void ResolveLinks(std::vector<QPDFPageObjectHelper> &pages, const Places &places
     bool changed = false;
     for (Handle annotation : AnnotationsOf(page)) {
       const auto uri = UriOf(annotation);
-      if (!uri || !(StartsWithNoCase(*uri, "file:") || traces.Holds(*uri))) {
+      if (!uri || !(StartsWithNoCase(*uri, kLinkScheme) || StartsWithNoCase(*uri, "file:") ||
+                    traces.Holds(*uri))) {
         kept.push_back(annotation);
         continue;
       }

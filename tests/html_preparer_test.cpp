@@ -89,9 +89,13 @@ TEST(HtmlPreparer, MarkerStandsWhereTheTextAfterTheAnchorBegins) {
             "<p>last<a id=\"filepos9\" /></p>" + Marker("a9") + "</body></html>");
 }
 
-TEST(HtmlPreparer, LinksLeftInTheBooksOwnFormGetAnAddress) {
-  EXPECT_EQ(Prepared("<a  filepos=00042 class=\"x\">go</a><a href=\"#filepos7\">ok</a>"),
-            "<a href=\"#filepos42\"  filepos=00042 class=\"x\">go</a><a href=\"#filepos7\">ok</a>");
+// Every link to a place of the book names its marker, whatever form the
+// book gave it, so that every engine keeps it whichever piece it lands in.
+TEST(HtmlPreparer, LinksNameTheMarkersOfTheirPlaces) {
+  EXPECT_EQ(Prepared("<a  filepos=00042 class=\"x\">go</a><a href=\"#filepos7\">ok</a>"
+                     "<a href='#ch-1'>c</a>"),
+            "<a href=\"bookconv-link:a42\"  filepos=00042 class=\"x\">go</a>"
+            "<a href=\"bookconv-link:a7\">ok</a><a href='bookconv-link:ich_2D1'>c</a>");
   // An anchor is not a link; a filepos with letters in it is not a place.
   EXPECT_EQ(Prepared("<a id=\"x\" filepos=12a>t</a>"), "<a id=\"x\" filepos=12a>t</a>");
 }

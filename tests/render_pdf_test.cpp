@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -109,10 +110,12 @@ TEST(RenderPdf, ReadsUtf8ShowsOnlyWorkingFolderPicturesAndRunsNoScript) {
   EXPECT_NE(out.find("httpErrorCode: 0\n"), std::string::npos);
   EXPECT_NE(out.find("100%\r"), std::string::npos);
   const std::string pdf = folder + "tmpData.pdf";
-  const std::string text = testbook::PdfText(pdf);
+  std::string text = testbook::PdfText(pdf);
+  // The CJK run may sit on a line of its own in the PDF's text.
+  std::erase_if(text, [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
   // Read as UTF-8, not guessed as Latin-1 ("\xC3\xA4\xC2\xB8..."). The font maps the
   // second character to a look-alike radical, so only the first is compared.
-  EXPECT_NE(text.find("Plain words and \xE4\xB8\xAD"), std::string::npos) << text;
+  EXPECT_NE(text.find("Plainwordsand\xE4\xB8\xAD"), std::string::npos) << text;
   EXPECT_EQ(text.find("\xC3\xA4"), std::string::npos) << text;
   EXPECT_EQ(text.find("SCRIPTRAN"), std::string::npos);
   const auto images = testbook::PdfImages(pdf);

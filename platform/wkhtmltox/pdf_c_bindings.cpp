@@ -1,5 +1,6 @@
-// The libwkhtmltox C interface over the wkhtmltopdf program. Every entry
-// point runs its body through Guarded, so no exception reaches a C caller.
+// The libwkhtmltox C interface over two engines: the wkhtmltopdf program,
+// and headless Chromium. Every entry point runs its body through Guarded, so
+// no exception reaches a C caller.
 #include "wkhtmltox/pdf.h"
 
 #include <fcntl.h>
@@ -13,16 +14,17 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "chromium_render.h"
+#include "devtools_browser.h"
+#include "engine_choice.h"
 #include "program_output.h"
 #include "run_program.h"
 #include "settings.h"
-
-#ifndef WKHTMLTOPDF_PROGRAM
-#define WKHTMLTOPDF_PROGRAM "wkhtmltopdf"
-#endif
 
 struct wkhtmltopdf_global_settings {
   wkhtmltox::Settings settings{wkhtmltox::GlobalSettingRules()};
@@ -90,12 +92,94 @@ std::vector<unsigned char> ReadWhole(const std::string &path) {
   return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {});
 }
 
+std::string SearchPath() {
+  const char *path = std::getenv("PATH");
+  if (path != nullptr)
+    return path;
+  std::string fallback(confstr(_CS_PATH, nullptr, 0), '\0');
+  confstr(_CS_PATH, fallback.data(), fallback.size());
+  fallback.pop_back();
+  return fallback;
+}
+
+// What the browser may do: nothing but lay out the pages the layer hands it.
+// As root it cannot use its sandbox; the layer's confinement stands instead.
+std::vector<std::string> ChromiumFlags() {
+  std::vector<std::string> flags{
+      "--headless", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
+      "--disable-background-networking", "--disable-component-update", "--disable-sync",
+      "--disable-default-apps", "--disable-extensions", "--mute-audio", "--hide-scrollbars",
+      // Every request is answered by the layer; anything that slips past it
+      // finds no name resolved and no way out but a proxy that is not there.
+      "--host-resolver-rules=MAP * ~NOTFOUND", "--proxy-server=127.0.0.1:9",
+      "--proxy-bypass-list=<-loopback>"};
+  if (geteuid() == 0)
+    flags.push_back("--no-sandbox");
+  return flags;
+}
+
 } // namespace
 
+// The engine of the book being rendered: chosen once between
+// wkhtmltopdf_init and wkhtmltopdf_deinit, at the first conversion, from the
+// pages of every converter created by then, so that all the pieces of a
+// book come out of the same engine. The Chromium engine's one browser
+// serves every conversion of that time.
+class RenderSession {
+public:
+  static RenderSession &Get() {
+    static RenderSession session;
+    return session;
+  }
+
+  void Add(wkhtmltopdf_converter *converter) {
+    const std::lock_guard lock(mutex_);
+    converters_.insert(converter);
+  }
+  void Remove(wkhtmltopdf_converter *converter) {
+    const std::lock_guard lock(mutex_);
+    converters_.erase(converter);
+  }
+
+  // The choice, and whether this caller is the one that made it (and so
+  // reports its warning).
+  std::pair<wkhtmltox::EngineChoice, bool> Choice();
+
+  wkhtmltox::DevToolsBrowser &Browser(const std::string &program) {
+    const std::lock_guard lock(mutex_);
+    if (!browser_)
+      browser_ = std::make_unique<wkhtmltox::DevToolsBrowser>(program, ChromiumFlags());
+    return *browser_;
+  }
+
+  void End() {
+    const std::lock_guard lock(mutex_);
+    browser_.reset();
+    choice_.reset();
+  }
+
+private:
+  std::mutex mutex_;
+  std::set<wkhtmltopdf_converter *> converters_;
+  std::optional<wkhtmltox::EngineChoice> choice_;
+  std::unique_ptr<wkhtmltox::DevToolsBrowser> browser_;
+};
+
 struct wkhtmltopdf_converter : wkhtmltox::ProgramOutput::Listener {
-  explicit wkhtmltopdf_converter(wkhtmltopdf_global_settings *settings) : global(settings) {}
+  explicit wkhtmltopdf_converter(wkhtmltopdf_global_settings *settings) : global(settings) {
+    RenderSession::Get().Add(this);
+  }
+  ~wkhtmltopdf_converter() override { RenderSession::Get().Remove(this); }
+  wkhtmltopdf_converter(const wkhtmltopdf_converter &) = delete;
+  wkhtmltopdf_converter &operator=(const wkhtmltopdf_converter &) = delete;
 
   int Convert();
+  // Whether any of the pages needs the Chromium engine.
+  bool NeedsChromium() const;
+  bool RunWkhtmltopdf(const std::string &program, const std::vector<const wkhtmltox::Settings *> &pages,
+                      const std::string &outputPath);
+  bool RunChromium(const std::string &program, const std::vector<const wkhtmltox::Settings *> &pages,
+                   const std::string &outputPath);
 
   void OnProgress(int percent) override {
     if (progressChanged != nullptr)
@@ -154,8 +238,47 @@ int wkhtmltopdf_converter::Convert() {
   }
 
   RemoveStaleOutput(outputPath);
-  const auto arguments =
-      wkhtmltox::BuildArguments(WKHTMLTOPDF_PROGRAM, global->settings, pages, outputPath);
+  const auto [choice, chosenHere] = RenderSession::Get().Choice();
+  if (chosenHere && !choice.warning.empty())
+    OnWarning(choice.warning);
+  bool written = false;
+  if (choice.engine == wkhtmltox::Engine::Wkhtmltopdf)
+    written = RunWkhtmltopdf(choice.program, pages, outputPath);
+  else if (choice.engine == wkhtmltox::Engine::Chromium)
+    written = RunChromium(choice.program, pages, outputPath);
+  else
+    OnError(choice.failure);
+  if (written && memoryOutput)
+    pdfInMemory = ReadWhole(outputPath);
+  if (finished != nullptr)
+    finished(this, written ? 1 : 0);
+  return written ? 1 : 0;
+}
+
+std::pair<wkhtmltox::EngineChoice, bool> RenderSession::Choice() {
+  const std::lock_guard lock(mutex_);
+  if (choice_)
+    return {*choice_, false};
+  const bool needsChromium = std::any_of(converters_.begin(), converters_.end(),
+                                         [](const auto *converter) { return converter->NeedsChromium(); });
+  choice_ = wkhtmltox::ChooseEngine(needsChromium, wkhtmltox::FindEngines(SearchPath()));
+  return {*choice_, true};
+}
+
+bool wkhtmltopdf_converter::NeedsChromium() const {
+  return std::any_of(objects.begin(), objects.end(), [](const auto &object) {
+    if (object->html)
+      return wkhtmltox::NeedsChromium(*object->html);
+    std::ifstream file(object->settings.Get("page").value_or(""), std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(file), {});
+    return wkhtmltox::NeedsChromium(text);
+  });
+}
+
+bool wkhtmltopdf_converter::RunWkhtmltopdf(const std::string &program,
+                                          const std::vector<const wkhtmltox::Settings *> &pages,
+                                          const std::string &outputPath) {
+  const auto arguments = wkhtmltox::BuildArguments(program, global->settings, pages, outputPath);
   const wkhtmltox::ProgramRun run =
       wkhtmltox::RunProgram(arguments, [this](std::string_view chunk) { output.Feed(chunk); });
   output.Finish();
@@ -164,21 +287,43 @@ int wkhtmltopdf_converter::Convert() {
   // picture failed to load and 0 when it could not write the output.
   const bool written = run.started && IsPdf(outputPath);
   if (!run.started)
-    OnError("Cannot run " WKHTMLTOPDF_PROGRAM ": " + run.failure);
+    OnError("Cannot run " + program + ": " + run.failure);
   else if (!written)
     OnError("No PDF was written to " + outputPath);
-  if (written && memoryOutput)
-    pdfInMemory = ReadWhole(outputPath);
-  if (finished != nullptr)
-    finished(this, written ? 1 : 0);
-  return written ? 1 : 0;
+  return written;
+}
+
+bool wkhtmltopdf_converter::RunChromium(const std::string &program,
+                                       const std::vector<const wkhtmltox::Settings *> &pages,
+                                       const std::string &outputPath) {
+  if (pages.size() != 1) {
+    OnError("the Chromium engine renders one page object per converter");
+    return false;
+  }
+  wkhtmltox::ChromiumJob job;
+  job.page = std::filesystem::absolute(pages.front()->Get("page").value_or(""));
+  job.outputPath = outputPath;
+  job.layout = wkhtmltox::LayoutOf(global->settings);
+  job.object = pages.front();
+  wkhtmltox::DevToolsBrowser *browser = nullptr;
+  try {
+    browser = &RenderSession::Get().Browser(program);
+  } catch (const std::exception &error) {
+    OnError("Cannot run " + program + ": " + error.what());
+    return false;
+  }
+  return wkhtmltox::RenderWithChromium(*browser, job, output);
 }
 
 extern "C" {
 
 CAPI(int) wkhtmltopdf_init(int) { return 1; }
 
-CAPI(int) wkhtmltopdf_deinit(void) { return 1; }
+// The engine is chosen afresh for the next book, and the browser closed.
+CAPI(int) wkhtmltopdf_deinit(void) {
+  Guarded([] { RenderSession::Get().End(); });
+  return 1;
+}
 
 CAPI(int) wkhtmltopdf_extended_qt(void) { return 0; }
 

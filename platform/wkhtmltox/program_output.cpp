@@ -102,10 +102,8 @@ bool ProgramOutput::ProgressLine(std::string_view line) {
     if (pages && *pages > 0)
       percent = *page * 100 / *pages;
   }
-  if (percent) {
-    progress_ = std::clamp(*percent, 0, 100);
-    listener_.OnProgress(progress_);
-  }
+  if (percent)
+    SetProgress(*percent);
   return true;
 }
 
@@ -145,6 +143,11 @@ void ProgramOutput::EnterPhase(int phase) {
   phase_ = phase;
   progress_ = 0;
   listener_.OnPhase();
+}
+
+void ProgramOutput::SetProgress(int percent) {
+  progress_ = std::clamp(percent, 0, 100);
+  listener_.OnProgress(progress_);
 }
 
 } // namespace wkhtmltox

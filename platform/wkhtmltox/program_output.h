@@ -1,5 +1,6 @@
-// Turns what the wkhtmltopdf program writes on its standard error back into
-// the converter's progress, phase, error and warning events.
+// The converter's progress, phase, error and warning events, and the state
+// they leave (phase, progress, HTTP error code). The wkhtmltopdf program's
+// standard error is fed in as text; the Chromium engine reports directly.
 #pragma once
 
 #include <string>
@@ -31,6 +32,12 @@ public:
   // Forgets an earlier run: phases, progress and HTTP code start afresh.
   void Reset();
 
+  // Events a renderer reports without going through text.
+  void EnterPhase(int phase);
+  void SetProgress(int percent);
+  void Error(const std::string &message) { listener_.OnError(message); }
+  void Warning(const std::string &message) { listener_.OnWarning(message); }
+
   int CurrentPhase() const { return phase_; }
   int PhaseCount() const { return static_cast<int>(phases_.size()); }
   // "" for a phase out of range.
@@ -44,7 +51,6 @@ private:
   bool ProgressLine(std::string_view line);
   bool PhaseLine(std::string_view line);
   void NoteHttpStatus(std::string_view message);
-  void EnterPhase(int phase);
 
   Listener &listener_;
   std::string pending_;

@@ -66,9 +66,11 @@ std::vector<std::filesystem::path> CorpusBooks() {
   const std::filesystem::path folder = CorpusFolder();
   if (folder.empty())
     return books;
-  for (const auto &entry : std::filesystem::directory_iterator(folder))
-    if (entry.is_regular_file())
-      books.push_back(entry.path());
+  std::error_code error;
+  for (const auto &shelf : {folder, folder.parent_path() / "rtl"})
+    for (const auto &entry : std::filesystem::directory_iterator(shelf, error))
+      if (entry.is_regular_file())
+        books.push_back(entry.path());
   std::sort(books.begin(), books.end());
   return books;
 }

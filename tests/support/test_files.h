@@ -32,7 +32,8 @@ bool IsWellFormedUtf8(std::string_view text);
 
 // The folder of real books, or empty when this checkout has none beside it.
 std::filesystem::path CorpusFolder();
-// Every book of the corpus, sorted by name; empty when there is no corpus.
+// Every book of the corpus, the right-to-left ones beside it included, sorted
+// by path; empty when there is no corpus.
 std::vector<std::filesystem::path> CorpusBooks();
 
 } // namespace testbook

@@ -1,0 +1,43 @@
+// One page rendered to PDF by headless Chromium, with the settings of the
+// libwkhtmltox interface. The browser reads nothing itself: every request of
+// the page comes back to the layer, which answers it from the local files the
+// settings allow and refuses everything else, the network included.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "devtools_browser.h"
+#include "program_output.h"
+#include "settings.h"
+
+namespace wkhtmltox {
+
+// Paper and margins in inches, as the browser's printing takes them.
+struct PrintLayout {
+  double width = 8.27;   // A4
+  double height = 11.69;
+  double top = 0, bottom = 0, left = 0, right = 0;
+};
+
+// The paper size ("size.paperSize", or "size.width" and "size.height"), the
+// orientation and the four margins of `global`. Lengths are numbers with a
+// unit of mm, cm, in, pt or px; a size or length it cannot read keeps the
+// default (A4, 10mm).
+PrintLayout LayoutOf(const Settings &global);
+
+struct ChromiumJob {
+  std::filesystem::path page; // absolute
+  std::string outputPath;
+  PrintLayout layout;
+  const Settings *object = nullptr;
+};
+
+// Renders `job` in a new page of `browser` and writes the PDF. Reports its
+// phases, progress, errors and warnings through `events`. True when the PDF
+// was written; a page that cannot be loaded or printed writes none.
+bool RenderWithChromium(DevToolsBrowser &browser, const ChromiumJob &job, ProgramOutput &events);
+
+} // namespace wkhtmltox
