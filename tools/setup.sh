@@ -7,26 +7,44 @@ task="${1:-sample}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
+# Headless Chromium renders where wkhtmltopdf cannot: Debian 13 ships no
+# wkhtmltopdf, and it lays right-to-left scripts out unreadably. The Noto
+# fonts cover every script of the books (Arabic, Hebrew with points,
+# Devanagari, CJK, ...).
 packages=(
   build-essential cmake pkg-config git
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libboost-regex-dev zlib1g-dev libjpeg-dev libgif-dev libpng-dev libqpdf-dev
-  wkhtmltopdf fonts-noto-cjk poppler-utils
+  chromium-headless-shell fonts-noto-core fonts-noto-cjk poppler-utils
 )
 if [[ "$task" == test ]]; then
-  packages+=(clang libclang-rt-14-dev)
+  packages+=(clang)
   packages+=(man-db) # the install test renders the manual page
 fi
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 missing=()
 for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+  installed "$package" || missing+=("$package")
 done
-if ((${#missing[@]})); then
-  as_root=()
-  [[ "$(id -u)" == 0 ]] || as_root=(sudo)
+as_root=()
+[[ "$(id -u)" == 0 ]] || as_root=(sudo)
+if ((${#missing[@]})) || ! installed wkhtmltopdf; then
   "${as_root[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+# wkhtmltopdf, the renderer of most books, where the release still has it
+# (Debian 12); elsewhere Chromium renders every book.
+if ! installed wkhtmltopdf && apt-cache show wkhtmltopdf >/dev/null 2>&1; then
+  missing+=(wkhtmltopdf)
+fi
+install() { DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "$@"; }
+if ((${#missing[@]})); then
+  install "${missing[@]}"
+fi
+# The sanitizers' runtime of the release's own clang (14 on Debian 12, 19 on 13).
+if [[ "$task" == test ]]; then
+  clang_runtime="libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
+  installed "$clang_runtime" || install "$clang_runtime"
 fi
 
 jobs="$(nproc)"

@@ -37,8 +37,8 @@ struct Paper {
 };
 
 constexpr std::array kPapers{
-    Paper{"A3", 297, 420},        Paper{"A4", 210, 297},      Paper{"A5", 148, 210},
-    Paper{"B4", 250, 353},        Paper{"B5", 176, 250},      Paper{"Letter", 215.9, 279.4},
+    Paper{"A3", 297, 420},        Paper{"A4", 210, 297},          Paper{"A5", 148, 210},
+    Paper{"B4", 250, 353},        Paper{"B5", 176, 250},          Paper{"Letter", 215.9, 279.4},
     Paper{"Legal", 215.9, 355.6}, Paper{"Tabloid", 279.4, 431.8}, Paper{"Executive", 184.2, 266.7},
 };
 
@@ -197,8 +197,8 @@ public:
     if (path == page_ && !styleSheet_.empty())
       AddStyleSheet(*body, styleSheet_);
     return Json{{"responseCode", 200},
-                {"responseHeaders", Json::array({{{"name", "Content-Type"},
-                                                  {"value", MimeType(path, encoding_)}}})},
+                {"responseHeaders",
+                 Json::array({{{"name", "Content-Type"}, {"value", MimeType(path, encoding_)}}})},
                 {"body", Base64Encode(*body)}};
   }
 
@@ -249,7 +249,8 @@ private:
     std::string refusal = "Blocked access to " + url;
     std::optional<Json> answer;
     if (path)
-      answer = files_.Answer(*path, params.value("resourceType", std::string()) == "Image", refusal);
+      answer =
+          files_.Answer(*path, params.value("resourceType", std::string()) == "Image", refusal);
     if (answer) {
       (*answer)["requestId"] = id;
       page_.Post("Fetch.fulfillRequest", std::move(*answer));
@@ -269,16 +270,11 @@ private:
 };
 
 Json PrintParameters(const PrintLayout &layout) {
-  return {{"paperWidth", layout.width},
-          {"paperHeight", layout.height},
-          {"marginTop", layout.top},
-          {"marginBottom", layout.bottom},
-          {"marginLeft", layout.left},
-          {"marginRight", layout.right},
-          {"printBackground", true},
-          {"preferCSSPageSize", false},
-          {"generateTaggedPDF", false},
-          {"scale", 0.769},
+  return {{"paperWidth", layout.width},      {"paperHeight", layout.height},
+          {"marginTop", layout.top},         {"marginBottom", layout.bottom},
+          {"marginLeft", layout.left},       {"marginRight", layout.right},
+          {"printBackground", true},         {"preferCSSPageSize", false},
+          {"generateTaggedPDF", false},      {"scale", 0.769},
           {"transferMode", "ReturnAsStream"}};
 }
 

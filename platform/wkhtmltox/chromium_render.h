@@ -17,7 +17,7 @@ namespace wkhtmltox {
 
 // Paper and margins in inches, as the browser's printing takes them.
 struct PrintLayout {
-  double width = 8.27;   // A4
+  double width = 8.27; // A4
   double height = 11.69;
   double top = 0, bottom = 0, left = 0, right = 0;
 };

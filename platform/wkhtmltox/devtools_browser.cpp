@@ -52,8 +52,9 @@ std::runtime_error SystemError(const std::string &what) {
 
 std::string NewProfileFolder() {
   const char *temporary = std::getenv("TMPDIR");
-  std::string folder = std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") +
-                       "/wkhtmltox-chromium-XXXXXX";
+  std::string folder =
+      std::string(temporary != nullptr && *temporary != '\0' ? temporary : "/tmp") +
+      "/wkhtmltox-chromium-XXXXXX";
   if (mkdtemp(folder.data()) == nullptr)
     throw SystemError("cannot make the browser's profile folder");
   return folder;
@@ -104,8 +105,8 @@ pid_t SpawnBrowser(const std::vector<std::string> &arguments, int browserEnd) {
   posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
   posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
   pid_t child = -1;
-  const int error = posix_spawn(&child, argv[0], &setup.actions, &setup.attributes, argv.data(),
-                                environ);
+  const int error =
+      posix_spawn(&child, argv[0], &setup.actions, &setup.attributes, argv.data(), environ);
   if (error != 0) {
     errno = error;
     throw SystemError("cannot run " + arguments.front());

@@ -18,8 +18,8 @@ std::string FindProgram(std::string_view searchPath, std::string_view name) {
   for (std::size_t start = 0; start <= searchPath.size();) {
     const std::size_t end = std::min(searchPath.find(':', start), searchPath.size());
     const std::string_view folder = searchPath.substr(start, end - start);
-    const std::string path = (folder.empty() ? std::string(".") : std::string(folder)) + "/" +
-                             std::string(name);
+    const std::string path =
+        (folder.empty() ? std::string(".") : std::string(folder)) + "/" + std::string(name);
     struct stat status;
     if (stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
         access(path.c_str(), X_OK) == 0)
@@ -38,9 +38,9 @@ struct CodeRange {
 // punctuation unpointed text uses, which it lays out well), Hebrew letters
 // with points built in, and the other right-to-left scripts.
 constexpr std::array kRightToLeftRanges{
-    CodeRange{0x0591, 0x05BD},   CodeRange{0x05BF, 0x05BF},   CodeRange{0x05C1, 0x05C2},
-    CodeRange{0x05C4, 0x05C5},   CodeRange{0x05C7, 0x05C7},   CodeRange{0x0600, 0x08FF},
-    CodeRange{0xFB1D, 0xFDFF},   CodeRange{0xFE70, 0xFEFF},   CodeRange{0x10800, 0x10FFF},
+    CodeRange{0x0591, 0x05BD},   CodeRange{0x05BF, 0x05BF}, CodeRange{0x05C1, 0x05C2},
+    CodeRange{0x05C4, 0x05C5},   CodeRange{0x05C7, 0x05C7}, CodeRange{0x0600, 0x08FF},
+    CodeRange{0xFB1D, 0xFDFF},   CodeRange{0xFE70, 0xFEFF}, CodeRange{0x10800, 0x10FFF},
     CodeRange{0x1E800, 0x1EEFF},
 };
 
@@ -49,8 +49,9 @@ constexpr std::array<std::string_view, 11> kRightToLeftLanguages{
     "ar", "fa", "ur", "ps", "sd", "ug", "ckb", "dv", "syr", "nqo", "yi"};
 
 bool IsRightToLeft(char32_t code) {
-  return std::any_of(kRightToLeftRanges.begin(), kRightToLeftRanges.end(),
-                     [&](const CodeRange &range) { return code >= range.first && code <= range.last; });
+  return std::any_of(
+      kRightToLeftRanges.begin(), kRightToLeftRanges.end(),
+      [&](const CodeRange &range) { return code >= range.first && code <= range.last; });
 }
 
 // The code point of the UTF-8 sequence that starts at `text[at]` (its length
@@ -105,9 +106,11 @@ std::string AttributeValue(const std::string &tag, std::string_view name) {
     ++after;
     while (after < tag.size() && std::isspace(static_cast<unsigned char>(tag[after])))
       ++after;
-    const char quote = after < tag.size() && (tag[after] == '"' || tag[after] == '\'') ? tag[after] : 0;
+    const char quote =
+        after < tag.size() && (tag[after] == '"' || tag[after] == '\'') ? tag[after] : 0;
     const std::size_t begin = quote != 0 ? after + 1 : after;
-    const std::size_t end = quote != 0 ? tag.find(quote, begin) : tag.find_first_of(" \t\r\n/>", begin);
+    const std::size_t end =
+        quote != 0 ? tag.find(quote, begin) : tag.find_first_of(" \t\r\n/>", begin);
     return tag.substr(begin, (end == std::string::npos ? tag.size() : end) - begin);
   }
   return {};
@@ -116,9 +119,11 @@ std::string AttributeValue(const std::string &tag, std::string_view name) {
 // The root element's start tag, lower-cased; empty when there is none.
 std::string RootTag(std::string_view html) {
   const std::string head = Lower(html.substr(0, 64 * 1024));
-  for (std::size_t at = head.find("<html"); at != std::string::npos; at = head.find("<html", at + 1)) {
+  for (std::size_t at = head.find("<html"); at != std::string::npos;
+       at = head.find("<html", at + 1)) {
     const std::size_t after = at + 5;
-    if (after < head.size() && (head[after] == '>' || std::isspace(static_cast<unsigned char>(head[after])))) {
+    if (after < head.size() &&
+        (head[after] == '>' || std::isspace(static_cast<unsigned char>(head[after])))) {
       const std::size_t end = head.find('>', after);
       return head.substr(at, (end == std::string::npos ? head.size() : end) - at);
     }
@@ -163,7 +168,9 @@ EngineChoice ChooseEngine(bool needsChromium, const InstalledEngines &installed)
   if (haveChromium && (needsChromium || !haveWkhtmltopdf))
     return {Engine::Chromium, installed.chromium, {}, {}};
   if (!haveWkhtmltopdf)
-    return {Engine::None, {}, {},
+    return {Engine::None,
+            {},
+            {},
             "no HTML renderer is installed: install the package " + std::string(kInstallChromium)};
   std::string warning;
   if (needsChromium)
