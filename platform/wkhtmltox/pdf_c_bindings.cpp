@@ -176,9 +176,11 @@ struct wkhtmltopdf_converter : wkhtmltox::ProgramOutput::Listener {
   int Convert();
   // Whether any of the pages needs the Chromium engine.
   bool NeedsChromium() const;
-  bool RunWkhtmltopdf(const std::string &program, const std::vector<const wkhtmltox::Settings *> &pages,
+  bool RunWkhtmltopdf(const std::string &program,
+                      const std::vector<const wkhtmltox::Settings *> &pages,
                       const std::string &outputPath);
-  bool RunChromium(const std::string &program, const std::vector<const wkhtmltox::Settings *> &pages,
+  bool RunChromium(const std::string &program,
+                   const std::vector<const wkhtmltox::Settings *> &pages,
                    const std::string &outputPath);
 
   void OnProgress(int percent) override {
@@ -259,8 +261,9 @@ std::pair<wkhtmltox::EngineChoice, bool> RenderSession::Choice() {
   const std::lock_guard lock(mutex_);
   if (choice_)
     return {*choice_, false};
-  const bool needsChromium = std::any_of(converters_.begin(), converters_.end(),
-                                         [](const auto *converter) { return converter->NeedsChromium(); });
+  const bool needsChromium =
+      std::any_of(converters_.begin(), converters_.end(),
+                  [](const auto *converter) { return converter->NeedsChromium(); });
   choice_ = wkhtmltox::ChooseEngine(needsChromium, wkhtmltox::FindEngines(SearchPath()));
   return {*choice_, true};
 }
@@ -276,8 +279,8 @@ bool wkhtmltopdf_converter::NeedsChromium() const {
 }
 
 bool wkhtmltopdf_converter::RunWkhtmltopdf(const std::string &program,
-                                          const std::vector<const wkhtmltox::Settings *> &pages,
-                                          const std::string &outputPath) {
+                                           const std::vector<const wkhtmltox::Settings *> &pages,
+                                           const std::string &outputPath) {
   const auto arguments = wkhtmltox::BuildArguments(program, global->settings, pages, outputPath);
   const wkhtmltox::ProgramRun run =
       wkhtmltox::RunProgram(arguments, [this](std::string_view chunk) { output.Feed(chunk); });
@@ -294,8 +297,8 @@ bool wkhtmltopdf_converter::RunWkhtmltopdf(const std::string &program,
 }
 
 bool wkhtmltopdf_converter::RunChromium(const std::string &program,
-                                       const std::vector<const wkhtmltox::Settings *> &pages,
-                                       const std::string &outputPath) {
+                                        const std::vector<const wkhtmltox::Settings *> &pages,
+                                        const std::string &outputPath) {
   if (pages.size() != 1) {
     OnError("the Chromium engine renders one page object per converter");
     return false;
@@ -377,23 +380,27 @@ int GetSetting(const wkhtmltox::Settings *settings, const char *name, char *valu
 
 extern "C" {
 
-CAPI(int) wkhtmltopdf_set_global_setting(wkhtmltopdf_global_settings *settings, const char *name,
-                                         const char *value) {
+CAPI(int)
+wkhtmltopdf_set_global_setting(wkhtmltopdf_global_settings *settings, const char *name,
+                               const char *value) {
   return SetSetting(settings ? &settings->settings : nullptr, name, value);
 }
 
-CAPI(int) wkhtmltopdf_get_global_setting(wkhtmltopdf_global_settings *settings, const char *name,
-                                         char *value, int vs) {
+CAPI(int)
+wkhtmltopdf_get_global_setting(wkhtmltopdf_global_settings *settings, const char *name, char *value,
+                               int vs) {
   return GetSetting(settings ? &settings->settings : nullptr, name, value, vs);
 }
 
-CAPI(int) wkhtmltopdf_set_object_setting(wkhtmltopdf_object_settings *settings, const char *name,
-                                         const char *value) {
+CAPI(int)
+wkhtmltopdf_set_object_setting(wkhtmltopdf_object_settings *settings, const char *name,
+                               const char *value) {
   return SetSetting(settings ? &settings->settings : nullptr, name, value);
 }
 
-CAPI(int) wkhtmltopdf_get_object_setting(wkhtmltopdf_object_settings *settings, const char *name,
-                                         char *value, int vs) {
+CAPI(int)
+wkhtmltopdf_get_object_setting(wkhtmltopdf_object_settings *settings, const char *name, char *value,
+                               int vs) {
   return GetSetting(settings ? &settings->settings : nullptr, name, value, vs);
 }
 
@@ -406,38 +413,40 @@ CAPI(wkhtmltopdf_converter *) wkhtmltopdf_create_converter(wkhtmltopdf_global_se
 
 CAPI(void) wkhtmltopdf_destroy_converter(wkhtmltopdf_converter *converter) { delete converter; }
 
-CAPI(void) wkhtmltopdf_set_debug_callback(wkhtmltopdf_converter *converter,
-                                          wkhtmltopdf_str_callback cb) {
+CAPI(void)
+wkhtmltopdf_set_debug_callback(wkhtmltopdf_converter *converter, wkhtmltopdf_str_callback cb) {
   if (converter != nullptr)
     converter->debug = cb;
 }
 
-CAPI(void) wkhtmltopdf_set_warning_callback(wkhtmltopdf_converter *converter,
-                                            wkhtmltopdf_str_callback cb) {
+CAPI(void)
+wkhtmltopdf_set_warning_callback(wkhtmltopdf_converter *converter, wkhtmltopdf_str_callback cb) {
   if (converter != nullptr)
     converter->warning = cb;
 }
 
-CAPI(void) wkhtmltopdf_set_error_callback(wkhtmltopdf_converter *converter,
-                                          wkhtmltopdf_str_callback cb) {
+CAPI(void)
+wkhtmltopdf_set_error_callback(wkhtmltopdf_converter *converter, wkhtmltopdf_str_callback cb) {
   if (converter != nullptr)
     converter->error = cb;
 }
 
-CAPI(void) wkhtmltopdf_set_phase_changed_callback(wkhtmltopdf_converter *converter,
-                                                  wkhtmltopdf_void_callback cb) {
+CAPI(void)
+wkhtmltopdf_set_phase_changed_callback(wkhtmltopdf_converter *converter,
+                                       wkhtmltopdf_void_callback cb) {
   if (converter != nullptr)
     converter->phaseChanged = cb;
 }
 
-CAPI(void) wkhtmltopdf_set_progress_changed_callback(wkhtmltopdf_converter *converter,
-                                                     wkhtmltopdf_int_callback cb) {
+CAPI(void)
+wkhtmltopdf_set_progress_changed_callback(wkhtmltopdf_converter *converter,
+                                          wkhtmltopdf_int_callback cb) {
   if (converter != nullptr)
     converter->progressChanged = cb;
 }
 
-CAPI(void) wkhtmltopdf_set_finished_callback(wkhtmltopdf_converter *converter,
-                                             wkhtmltopdf_int_callback cb) {
+CAPI(void)
+wkhtmltopdf_set_finished_callback(wkhtmltopdf_converter *converter, wkhtmltopdf_int_callback cb) {
   if (converter != nullptr)
     converter->finished = cb;
 }
@@ -448,8 +457,9 @@ CAPI(int) wkhtmltopdf_convert(wkhtmltopdf_converter *converter) {
   return Guarded([&] { return converter->Convert(); }, 0);
 }
 
-CAPI(void) wkhtmltopdf_add_object(wkhtmltopdf_converter *converter,
-                                  wkhtmltopdf_object_settings *setting, const char *data) {
+CAPI(void)
+wkhtmltopdf_add_object(wkhtmltopdf_converter *converter, wkhtmltopdf_object_settings *setting,
+                       const char *data) {
   if (converter == nullptr || setting == nullptr)
     return;
   Guarded([&] {
