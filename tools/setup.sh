@@ -34,7 +34,8 @@ if ((${#missing[@]})) || ! installed wkhtmltopdf; then
 fi
 # wkhtmltopdf, the renderer of most books, where the release still has it
 # (Debian 12); elsewhere Chromium renders every book.
-if ! installed wkhtmltopdf && apt-cache show wkhtmltopdf >/dev/null 2>&1; then
+candidate() { apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p'; }
+if ! installed wkhtmltopdf && [[ "$(candidate wkhtmltopdf)" =~ ^[0-9] ]]; then
   missing+=(wkhtmltopdf)
 fi
 install() { DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "$@"; }
