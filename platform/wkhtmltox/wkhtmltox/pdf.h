@@ -1,10 +1,16 @@
 /* libwkhtmltox: the C interface of wkhtmltopdf's HTML-to-PDF converter.
  *
- * This build runs the `wkhtmltopdf` program as a child process and maps the
- * settings below to its options. Settings are name/value texts; a name the
- * layer does not know is refused (the setter returns 0). The converter takes
- * ownership of the global settings given to wkhtmltopdf_create_converter and
- * of every object settings given to wkhtmltopdf_add_object. */
+ * This build renders with one of two engines found on the search path: the
+ * `wkhtmltopdf` program, run as a child process with the settings below as
+ * its options, or headless Chromium, one browser driven over a pipe with the
+ * same settings (it renders one object per converter). The engine is chosen
+ * at the first conversion after wkhtmltopdf_init, from the pages of every
+ * converter created by then: Chromium where wkhtmltopdf is missing or a page
+ * holds right-to-left text it cannot lay out; wkhtmltopdf_deinit closes the
+ * browser. Settings are name/value texts; a name the layer does not know is
+ * refused (the setter returns 0). The converter takes ownership of the global
+ * settings given to wkhtmltopdf_create_converter and of every object settings
+ * given to wkhtmltopdf_add_object. */
 #ifndef WKHTMLTOX_PDF_H
 #define WKHTMLTOX_PDF_H
 
