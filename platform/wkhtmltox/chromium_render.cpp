@@ -154,8 +154,8 @@ public:
   PageFiles(const ChromiumJob &job) : origin_(NewOrigin()), page_(job.page.lexically_normal()) {
     const Settings &object = *job.object;
     encoding_ = object.Get("web.defaultEncoding").value_or("");
-    loadImages_ = object.Get("web.loadImages").value_or("true") == "true";
-    if (object.Get("load.blockLocalFileAccess").value_or("false") == "true") {
+    loadImages_ = object.IsOn("web.loadImages", true);
+    if (object.IsOn("load.blockLocalFileAccess", false)) {
       allowed_.emplace();
       const std::string folders = object.Get("load.allowed").value_or("");
       for (std::size_t start = 0; start < folders.size();) {
@@ -269,7 +269,24 @@ private:
   bool crashed_ = false;
 };
 
-Json PrintParameters(const PrintLayout &layout) {
+// wkhtmltopdf (without its patched toolkit) prints a CSS pixel at 1/1.3 of
+// the size a browser prints it; at the same scale a book keeps its type size
+// and its words per line whichever engine renders it.
+constexpr double kWkhtmltopdfScale = 1 / 1.3;
+
+// The printing scale of `object`: wkhtmltopdf's, times its zoom factor.
+double PrintScale(const Settings &object) {
+  double zoom = 1;
+  if (const auto text = object.Get("load.zoomFactor")) {
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), zoom);
+    if (error != std::errc() || zoom <= 0)
+      zoom = 1;
+  }
+  // The bounds the browser accepts.
+  return std::clamp(kWkhtmltopdfScale * zoom, 0.1, 2.0);
+}
+
+Json PrintParameters(const PrintLayout &layout, double scale) {
   return {{"paperWidth", layout.width},      {"paperHeight", layout.height},
           {"marginTop", layout.top},         {"marginBottom", layout.bottom},
           {"marginLeft", layout.left},       {"marginRight", layout.right},
@@ -305,10 +322,10 @@ bool LoadAndPrint(DevToolsBrowser::Page &page, const ChromiumJob &job, ProgramOu
   const PageFiles files(job);
   PageEvents onEvent(page, files, events);
   const Settings &object = *job.object;
-  const bool script = object.Get("web.enableJavascript").value_or("true") == "true";
+  const bool script = object.IsOn("web.enableJavascript", true);
   page.Call("Emulation.setScriptExecutionDisabled", {{"value", !script}}, onEvent);
   // wkhtmltopdf lays pages out for the screen unless told otherwise.
-  const bool print = object.Get("web.printMediaType").value_or("false") == "true";
+  const bool print = object.IsOn("web.printMediaType", false);
   page.Call("Emulation.setEmulatedMedia", {{"media", print ? "print" : "screen"}}, onEvent);
   page.Call("Fetch.enable", {{"patterns", Json::array({{{"urlPattern", "*"}}})}}, onEvent);
   page.Call("Page.enable", Json::object(), onEvent);
@@ -332,7 +349,7 @@ bool LoadAndPrint(DevToolsBrowser::Page &page, const ChromiumJob &job, ProgramOu
   events.SetProgress(100);
 
   events.EnterPhase(1);
-  const Json printed = page.Call("Page.printToPDF", PrintParameters(job.layout), onEvent);
+  const Json printed = page.Call("Page.printToPDF", PrintParameters(job.layout, PrintScale(object)), onEvent);
   SaveStream(page, printed.value("stream", std::string()), job.outputPath, onEvent);
   events.SetProgress(100);
   events.EnterPhase(2);

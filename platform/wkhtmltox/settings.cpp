@@ -188,6 +188,11 @@ std::optional<std::string> Settings::Get(std::string_view name) const {
   return std::nullopt;
 }
 
+bool Settings::IsOn(std::string_view name, bool otherwise) const {
+  const std::optional<std::string> value = Get(name);
+  return value ? TruthValue(*value).value_or(otherwise) : otherwise;
+}
+
 void Settings::AppendOptions(std::vector<std::string> &arguments) const {
   for (const SettingRule &rule : rules_) {
     if (rule.kind == Kind::List) {
