@@ -291,7 +291,7 @@ Json PrintParameters(const PrintLayout &layout, double scale) {
           {"marginTop", layout.top},         {"marginBottom", layout.bottom},
           {"marginLeft", layout.left},       {"marginRight", layout.right},
           {"printBackground", true},         {"preferCSSPageSize", false},
-          {"generateTaggedPDF", false},      {"scale", 0.769},
+          {"generateTaggedPDF", false},      {"scale", scale},
           {"transferMode", "ReturnAsStream"}};
 }
 
