@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <exception>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,10 +16,13 @@
 #include "book_fonts.h"
 #include "book_layout.h"
 #include "finishing_step.h"
+#include "fixed_layout.h"
+#include "fixed_pdf.h"
 #include "folder_images.h"
 #include "html_pieces.h"
 #include "interruption.h"
 #include "pdf_joiner.h"
+#include "picture_file.h"
 #include "render_pdf.h"
 #include "tarn_mobi.h"
 #include "whole_file.h"
@@ -125,18 +129,32 @@ std::string TakeText(char *text) {
   return copy;
 }
 
+std::string Fact(MobiService *service, const char *name) {
+  return TakeText(service->GetMetadata(service->data, name));
+}
+
+fixedlayout::LayoutFacts ReadLayoutFacts(MobiService *service) {
+  return fixedlayout::ReadLayoutFacts(
+      Fact(service, "fixed-layout"), Fact(service, "original-resolution"),
+      Fact(service, "page-progression-direction"), Fact(service, "primary-writing-mode"));
+}
+
 // What the finishing step needs to know of the book, read before ClearUp.
-finishing::FinishingStep ReadFinishingDetails(MobiService *service) {
+finishing::FinishingStep ReadFinishingDetails(MobiService *service,
+                                              const fixedlayout::LayoutFacts &layout) {
   finishing::BookDetails details;
   details.title = TakeText(service->GetTitle(service->data));
   details.author = TakeText(service->GetAuthor(service->data));
+  details.fixedLayout = layout.fixed;
+  // A reflowable book's reading direction stays the viewer's choice.
+  details.rightToLeft = layout.fixed && layout.rightToLeft;
   return finishing::FinishingStep(std::move(details),
                                   TakeText(service->GetCoverImageName(service->data)));
 }
 
 // Unpacks the copy of the book into the HTML file and the image folder.
 int Unpack(const WorkFiles &files, const char *input,
-           std::optional<finishing::FinishingStep> &finishing) {
+           std::optional<finishing::FinishingStep> &finishing, fixedlayout::LayoutFacts &layout) {
   MobiService *service = CreateMobiService();
   if (service == nullptr) {
     PrintError("out of memory");
@@ -156,8 +174,10 @@ int Unpack(const WorkFiles &files, const char *input,
       PrintError("%s could not be unpacked: %s", input, UnpackFailure(unpacked));
       result = kNotUnpacked;
     }
-    if (result == kConverted)
-      finishing = ReadFinishingDetails(service);
+    if (result == kConverted) {
+      layout = ReadLayoutFacts(service);
+      finishing = ReadFinishingDetails(service, layout);
+    }
   }
   service->ClearUp(service->data);
   FreeMobiService(service);
@@ -220,7 +240,7 @@ std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
     const bool written = std::fwrite(pieces[i].data(), 1, pieces[i].size(), file) == pieces[i].size();
     if (std::fclose(file) != 0 || !written)
       return std::nullopt;
-    jobs.push_back({stem + ".htm", stem + ".pdf", pieces[i].size()});
+    jobs.push_back({stem + ".htm", stem + ".pdf", pieces[i].size(), {}, {}});
   }
   return jobs;
 }
@@ -245,29 +265,182 @@ bool RenderBook(const WorkFiles &files, const std::vector<RenderJob> &jobs) {
   return true;
 }
 
+int RenderingFailure(const char *input) {
+  if (interruption::Signal() != 0)
+    return kInterrupted;
+  PrintError("the PDF could not be rendered from %s", input);
+  return kRenderingFailed;
+}
+
+int PiecesFailure(const char *input) {
+  PrintError("the pages of %s could not be written in the working folder", input);
+  return kRenderingFailed;
+}
+
+// A reflowable book: laid out as a printed book, cut into pieces, rendered.
+int RenderReflowable(const WorkFiles &files, const char *input,
+                     finishing::FinishingStep &finishing) {
+  ConvertFolderImages(files.images, 1);
+  if (interruption::Signal() != 0)
+    return kInterrupted;
+  finishing.PrepareHtml(files.html);
+  const auto jobs = WritePieces(files);
+  if (!jobs)
+    return PiecesFailure(input);
+  const BookFonts fonts(files.images);
+  if (!RenderBook(files, *jobs))
+    return RenderingFailure(input);
+  return kConverted;
+}
+
+bool WriteTextFile(const std::string &path, const std::string &text) {
+  std::FILE *file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr)
+    return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+std::optional<fixedlayout::PixelSize> PictureSizeOf(const std::string &path) {
+  const auto bytes = textutil::ReadWholeFile(path);
+  const auto size = bytes ? pictures::PictureSize(*bytes) : std::nullopt;
+  if (!size)
+    return std::nullopt;
+  return fixedlayout::PixelSize{static_cast<double>(size->width),
+                                static_cast<double>(size->height)};
+}
+
+bool IsJpegFile(const std::string &path) {
+  const auto bytes = textutil::ReadWholeFile(path);
+  return bytes && pictures::ReadJpegInfo(*bytes).has_value();
+}
+
+std::string Millimetres(double pixels) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3fmm", pixels * 25.4 / 96);
+  return text;
+}
+
+// The pages of a fixed-layout book, and the renderer's share of them.
+struct FixedLayoutPlan {
+  std::vector<finishing::FixedPage> pages;
+  std::vector<RenderJob> jobs;
+  std::string renderedMarkup; // what the renderer reads, to find its pictures
+};
+
+std::optional<FixedLayoutPlan> PlanFixedLayout(const WorkFiles &files,
+                                               const fixedlayout::FixedBook &book) {
+  FixedLayoutPlan plan;
+  for (const fixedlayout::BookPage &page : book.pages) {
+    finishing::FixedPage pdfPage{fixedlayout::PixelsToPoints(page.size.width),
+                                 fixedlayout::PixelsToPoints(page.size.height),
+                                 {},
+                                 {},
+                                 {}};
+    const std::string picture = files.folder + page.picture;
+    if (!page.picture.empty() && IsJpegFile(picture)) {
+      pdfPage.jpegPath = picture;
+      pdfPage.markKeys = page.markKeys;
+    } else {
+      const std::string stem = files.pieces + "/page_" + std::to_string(plan.pages.size() + 1);
+      const std::string document = fixedlayout::PageDocument(book, page, "<base href=\"../\"/>");
+      if (!WriteTextFile(stem + ".htm", document))
+        return std::nullopt;
+      plan.jobs.push_back({stem + ".htm", stem + ".pdf", document.size(),
+                           Millimetres(page.size.width), Millimetres(page.size.height)});
+      pdfPage.renderedPdf = stem + ".pdf";
+      plan.renderedMarkup += document;
+    }
+    plan.pages.push_back(std::move(pdfPage));
+  }
+  return plan;
+}
+
+// A picture the renderer draws too is re-encoded for it; the picture page
+// keeps the original bytes through a second name in the pieces folder.
+bool KeepOriginals(const WorkFiles &files, FixedLayoutPlan &plan,
+                   const std::set<std::string> &drawn) {
+  for (std::size_t i = 0; i < plan.pages.size(); ++i) {
+    std::string &path = plan.pages[i].jpegPath;
+    if (path.empty() || !drawn.contains(path.substr(path.rfind('/') + 1)))
+      continue;
+    const std::string original = files.pieces + "/original_" + std::to_string(i + 1) + ".jpeg";
+    if (link(path.c_str(), original.c_str()) != 0 &&
+        CopyBinaryFile(path.c_str(), original.c_str()) != 0)
+      return false;
+    path = original;
+  }
+  return true;
+}
+
+// The image-folder names the rendered pages refer to.
+std::set<std::string> DrawnPictures(const WorkFiles &files, const std::string &renderedMarkup) {
+  std::set<std::string> drawn;
+  if (renderedMarkup.empty())
+    return drawn;
+  const std::string folder = files.images.substr(files.folder.size()) + "/";
+  for (std::size_t at = renderedMarkup.find(folder); at != std::string::npos;
+       at = renderedMarkup.find(folder, at + 1)) {
+    const std::size_t begin = at + folder.size();
+    const std::size_t end = renderedMarkup.find_first_of("\"')? ", begin);
+    drawn.insert(renderedMarkup.substr(begin, end - begin));
+  }
+  return drawn;
+}
+
+// A fixed-layout book: one PDF page for each page of the book, picture pages
+// built from the pictures' own bytes, the other pages rendered one by one.
+int RenderFixedLayout(const WorkFiles &files, const char *input,
+                      finishing::FinishingStep &finishing, const fixedlayout::LayoutFacts &layout) {
+  finishing.PrepareHtml(files.html);
+  const std::optional<std::string> html = textutil::ReadWholeFile(files.html);
+  if (!html || mkdir(files.pieces.c_str(), 0700) != 0)
+    return PiecesFailure(input);
+  const fixedlayout::FixedBook book =
+      fixedlayout::CutIntoPages(*html, layout, [&](const std::string &address) {
+        return PictureSizeOf(files.folder + address);
+      });
+  if (book.pages.empty()) {
+    PrintError("%s is a fixed-layout book without pages", input);
+    return kRenderingFailed;
+  }
+  auto plan = PlanFixedLayout(files, book);
+  if (!plan)
+    return PiecesFailure(input);
+  const std::set<std::string> drawn = DrawnPictures(files, plan->renderedMarkup);
+  if (!KeepOriginals(files, *plan, drawn))
+    return PiecesFailure(input);
+  ConvertFolderImages(files.images, 1,
+                      [&](const std::string &name) { return drawn.contains(name); });
+  if (interruption::Signal() != 0)
+    return kInterrupted;
+  if (!plan->jobs.empty()) {
+    const BookFonts fonts(files.images);
+    if (!RenderPdfs(plan->jobs, files.folder)) {
+      std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
+      return RenderingFailure(input);
+    }
+  }
+  try {
+    finishing::WriteFixedLayoutPdf(plan->pages, files.pdf);
+  } catch (const std::exception &error) {
+    PrintError("the pages of %s could not be put together: %s", input, error.what());
+    return kRenderingFailed;
+  }
+  return kConverted;
+}
+
 int RunPipeline(const WorkFiles &files, const char *input, const char *output) {
   if (int result = CopyBookIn(files, input))
     return result;
   std::optional<finishing::FinishingStep> finishing;
-  if (int result = Unpack(files, input, finishing))
+  fixedlayout::LayoutFacts layout;
+  if (int result = Unpack(files, input, finishing, layout))
     return result;
   unlink(files.book.c_str());
-  ConvertFolderImages(files.images, 1);
-  if (interruption::Signal() != 0)
-    return kInterrupted;
-  finishing->PrepareHtml(files.html);
-  const auto jobs = WritePieces(files);
-  if (!jobs) {
-    PrintError("the pages of %s could not be written in the working folder", input);
-    return kRenderingFailed;
-  }
-  const BookFonts fonts(files.images);
-  if (!RenderBook(files, *jobs)) {
-    if (interruption::Signal() != 0)
-      return kInterrupted;
-    PrintError("the PDF could not be rendered from %s", input);
-    return kRenderingFailed;
-  }
+  if (int result = layout.fixed ? RenderFixedLayout(files, input, *finishing, layout)
+                                : RenderReflowable(files, input, *finishing))
+    return result;
   finishing->FinishPdf(files.pdf, files.folder);
   if (interruption::Signal() != 0)
     return kInterrupted;

@@ -1,0 +1,27 @@
+// Writes a fixed-layout book's PDF page by page: a picture page straight from
+// the picture's own bytes, a rendered page taken from the renderer's PDF.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace finishing {
+
+struct FixedPage {
+  double width = 0; // points
+  double height = 0;
+  // A JPEG file drawn over the whole page, its bytes as they are; or
+  std::string jpegPath;
+  // a PDF whose first page is this page.
+  std::string renderedPdf;
+  // Finishing markers to place at the top of a picture page (a rendered
+  // page carries its own).
+  std::vector<std::string> markKeys;
+};
+
+// Writes `pages` in order as the PDF `pdfPath`. Throws std::exception when a
+// picture or rendered page cannot be read or the file cannot be written;
+// `pdfPath` is then left as it was.
+void WriteFixedLayoutPdf(const std::vector<FixedPage> &pages, const std::string &pdfPath);
+
+} // namespace finishing
