@@ -302,7 +302,7 @@ bool WriteTextFile(const std::string &path, const std::string &text) {
 }
 
 std::optional<fixedlayout::PixelSize> PictureSizeOf(const std::string &path) {
-  const auto bytes = textutil::ReadWholeFile(path);
+  const auto bytes = pictures::ReadPictureHeaders(path);
   const auto size = bytes ? pictures::PictureSize(*bytes) : std::nullopt;
   if (!size)
     return std::nullopt;
@@ -310,9 +310,9 @@ std::optional<fixedlayout::PixelSize> PictureSizeOf(const std::string &path) {
                                 static_cast<double>(size->height)};
 }
 
-bool IsJpegFile(const std::string &path) {
-  const auto bytes = textutil::ReadWholeFile(path);
-  return bytes && pictures::ReadJpegInfo(*bytes).has_value();
+std::optional<pictures::JpegInfo> JpegInfoOf(const std::string &path) {
+  const auto bytes = pictures::ReadPictureHeaders(path);
+  return bytes ? pictures::ReadJpegInfo(*bytes) : std::nullopt;
 }
 
 std::string Millimetres(double pixels) {
@@ -332,14 +332,14 @@ std::optional<FixedLayoutPlan> PlanFixedLayout(const WorkFiles &files,
                                                const fixedlayout::FixedBook &book) {
   FixedLayoutPlan plan;
   for (const fixedlayout::BookPage &page : book.pages) {
-    finishing::FixedPage pdfPage{fixedlayout::PixelsToPoints(page.size.width),
-                                 fixedlayout::PixelsToPoints(page.size.height),
-                                 {},
-                                 {},
-                                 {}};
+    finishing::FixedPage pdfPage;
+    pdfPage.width = fixedlayout::PixelsToPoints(page.size.width);
+    pdfPage.height = fixedlayout::PixelsToPoints(page.size.height);
     const std::string picture = files.folder + page.picture;
-    if (!page.picture.empty() && IsJpegFile(picture)) {
+    const auto jpeg = page.picture.empty() ? std::nullopt : JpegInfoOf(picture);
+    if (jpeg) {
       pdfPage.jpegPath = picture;
+      pdfPage.jpeg = *jpeg;
       pdfPage.markKeys = page.markKeys;
     } else {
       const std::string stem = files.pieces + "/page_" + std::to_string(plan.pages.size() + 1);

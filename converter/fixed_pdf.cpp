@@ -12,7 +12,6 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include "html_preparer.h"
-#include "picture_file.h"
 #include "whole_file.h"
 
 namespace finishing {
@@ -118,7 +117,7 @@ QPDFPageObjectHelper PicturePage(QPDF &pdf, const FixedPage &page,
   dictionary.replaceKey("/MediaBox",
                         Handle::newArray(Handle::Rectangle(0, 0, page.width, page.height)));
   dictionary.replaceKey("/Resources", resources);
-  dictionary.replaceKey("/Contents", pdf.newStream(DrawPicture(page, *info)));
+  dictionary.replaceKey("/Contents", pdf.newStream(DrawPicture(page, page.jpeg)));
   if (!page.markKeys.empty())
     dictionary.replaceKey("/Annots", Markers(pdf, page));
   return QPDFPageObjectHelper(pdf.makeIndirectObject(dictionary));

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "picture_file.h"
+
 namespace finishing {
 
 struct FixedPage {
@@ -12,6 +14,7 @@ struct FixedPage {
   double height = 0;
   // A JPEG file drawn over the whole page, its bytes as they are; or
   std::string jpegPath;
+  pictures::JpegInfo jpeg;
   // a PDF whose first page is this page.
   std::string renderedPdf;
   // Finishing markers to place at the top of a picture page (a rendered

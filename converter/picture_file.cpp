@@ -1,10 +1,12 @@
 #include "picture_file.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <span>
 
 #include "byte_reader.h"
+#include "whole_file.h"
 
 namespace pictures {
 
@@ -29,6 +31,19 @@ bool IsArithmeticFrame(std::uint8_t marker) { return marker >= 0xC9 && marker !=
 bool IsAdobeMarker(const ByteReader &jpeg, std::size_t at, std::uint16_t length) {
   const auto identifier = jpeg.Slice(at + 4, 5);
   return length >= 7 && identifier && std::memcmp(identifier->Bytes().data(), "Adobe", 5) == 0;
+}
+
+std::optional<std::string> ReadFileStart(const std::string &path, std::size_t bytes) {
+  std::FILE *file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr)
+    return std::nullopt;
+  std::string start(bytes, '\0');
+  start.resize(std::fread(start.data(), 1, bytes, file));
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed)
+    return std::nullopt;
+  return start;
 }
 
 std::optional<std::uint16_t> U16LE(const ByteReader &bytes, std::size_t at) {
@@ -98,6 +113,14 @@ std::optional<Size> PictureSize(std::string_view bytes) {
       return Size{*width, *height};
   }
   return std::nullopt;
+}
+
+std::optional<std::string> ReadPictureHeaders(const std::string &path) {
+  constexpr std::size_t kHeaders = 64 * 1024;
+  auto start = ReadFileStart(path, kHeaders);
+  if (start && start->size() == kHeaders && !PictureSize(*start))
+    return textutil::ReadWholeFile(path);
+  return start;
 }
 
 } // namespace pictures

@@ -28,4 +28,9 @@ struct Size {
 // The pixel size of a JPEG, PNG or GIF picture.
 std::optional<Size> PictureSize(std::string_view bytes);
 
+// The first bytes of the picture file at `path`: enough for its headers, as
+// a JPEG's frame header follows its metadata, which is seldom long; the
+// whole file when it is not.
+std::optional<std::string> ReadPictureHeaders(const std::string &path);
+
 } // namespace pictures

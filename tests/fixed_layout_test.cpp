@@ -1,0 +1,167 @@
+// Fixed-layout books end to end: one PDF page per book page at the page's
+// shape, picture pages carrying the book's own JPEG bytes, the reading
+// direction, and the corpus comic.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "convert_book.h"
+#include "fixed_layout_book.h"
+#include "pdf_tools.h"
+#include "test_files.h"
+
+namespace {
+
+using testbook::Bytes;
+using testbook::RunProgram;
+
+struct PageSize {
+  double width = 0;
+  double height = 0;
+};
+
+std::vector<PageSize> PageSizes(const std::string &pdf) {
+  const std::string info = RunProgram({"pdfinfo", "-f", "1", "-l", "1000", pdf}).out;
+  std::vector<PageSize> sizes;
+  std::istringstream lines(info);
+  for (std::string line; std::getline(lines, line);) {
+    PageSize size;
+    if (line.starts_with("Page ") &&
+        std::sscanf(line.c_str(), "Page %*d size: %lf x %lf", &size.width, &size.height) == 2)
+      sizes.push_back(size);
+  }
+  return sizes;
+}
+
+struct PdfPicture {
+  int page = 0;
+  int width = 0;
+  int height = 0;
+  std::string encoding;
+  int object = 0;
+  double xPpi = 0;
+};
+
+// pdfimages -list: page, num, type, width, height, color, comp, bpc, enc, interp, object, ID, x-ppi
+// ...
+std::vector<PdfPicture> Pictures(const std::string &pdf) {
+  std::istringstream lines(RunProgram({"pdfimages", "-list", pdf}).out);
+  std::vector<PdfPicture> pictures;
+  std::string line;
+  std::getline(lines, line);
+  std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    PdfPicture picture;
+    std::string skip;
+    fields >> picture.page >> skip >> skip >> picture.width >> picture.height >> skip >> skip >>
+        skip >> picture.encoding >> skip >> picture.object >> skip >> picture.xPpi;
+    if (fields)
+      pictures.push_back(picture);
+  }
+  return pictures;
+}
+
+Bytes RawStream(const std::string &pdf, int object) {
+  return testbook::ToBytes(
+      RunProgram({"qpdf", "--show-object=" + std::to_string(object), "--raw-stream-data", pdf})
+          .out);
+}
+
+bool ReadsRightToLeft(const std::string &pdf) {
+  const std::string json = RunProgram({"qpdf", "--json", "--json-key=qpdf", pdf}).out;
+  return json.find("\"/Direction\": \"/R2L\"") != std::string::npos;
+}
+
+void ExpectSize(const PageSize &size, double width, double height) {
+  EXPECT_NEAR(size.width, width, 0.5);
+  EXPECT_NEAR(size.height, height, 0.5);
+}
+
+int Convert(const std::string &book, const std::string &pdf, const std::string &work) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int result = ConvertBook(book.c_str(), pdf.c_str(), work.c_str());
+  const std::string err = testing::internal::GetCapturedStderr();
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(err.find("Error"), std::string::npos) << err;
+  return result;
+}
+
+TEST(FixedLayoutBook, MangaKeepsEveryPageShapeAndPicture) {
+  const std::vector<testbook::FixedLayoutPage> pages = {
+      {testbook::MakeJpeg(300, 450, 1), std::pair{300, 450}, ""},
+      {testbook::MakeJpeg(300, 450, 2), std::nullopt, ""},
+      {testbook::MakeJpeg(600, 450, 3), std::nullopt, ""}, // a spread
+      {testbook::MakeJpeg(300, 450, 4), std::pair{300, 450}, "Harbour lights"},
+  };
+  testbook::ScratchFolder scratch;
+  const std::string book = scratch.File("manga.azw3");
+  const std::string pdf = scratch.File("manga.pdf");
+  testbook::WriteFile(book, testbook::FixedLayoutBook(pages, "300x450", "rtl"));
+  ASSERT_EQ(Convert(book, pdf, scratch.Path().string()), 0);
+
+  const std::vector<PageSize> sizes = PageSizes(pdf);
+  ASSERT_EQ(sizes.size(), pages.size()) << "the cover is the first page, not an extra one";
+  ExpectSize(sizes[0], 225, 337.5);
+  ExpectSize(sizes[1], 225, 337.5);
+  ExpectSize(sizes[2], 450, 337.5);
+  ExpectSize(sizes[3], 225, 337.5);
+
+  const std::vector<PdfPicture> pictures = Pictures(pdf);
+  ASSERT_GE(pictures.size(), 3u);
+  for (int page = 1; page <= 3; ++page) {
+    const auto picture = std::find_if(pictures.begin(), pictures.end(),
+                                      [&](const PdfPicture &p) { return p.page == page; });
+    ASSERT_NE(picture, pictures.end()) << "page " << page;
+    EXPECT_EQ(picture->encoding, "jpeg");
+    EXPECT_EQ(RawStream(pdf, picture->object), pages[static_cast<std::size_t>(page - 1)].picture)
+        << "page " << page << " carries other bytes than the book's picture";
+  }
+  EXPECT_NE(RunProgram({"pdftotext", "-f", "4", "-l", "4", pdf, "-"}).out.find("Harbour lights"),
+            std::string::npos);
+  EXPECT_TRUE(ReadsRightToLeft(pdf));
+}
+
+TEST(FixedLayoutBook, LeftToRightBookSetsNoDirection) {
+  testbook::ScratchFolder scratch;
+  const std::string book = scratch.File("comic.azw3");
+  const std::string pdf = scratch.File("comic.pdf");
+  testbook::WriteFile(
+      book, testbook::FixedLayoutBook({{testbook::MakeJpeg(200, 300, 5), std::nullopt, ""}},
+                                      "200x300", ""));
+  ASSERT_EQ(Convert(book, pdf, scratch.Path().string()), 0);
+  EXPECT_EQ(PageSizes(pdf).size(), 1u);
+  EXPECT_FALSE(ReadsRightToLeft(pdf));
+}
+
+TEST(FixedLayoutCorpus, KindlegenComicIsThreeFullPagesOfItsOwnJpegs) {
+  const std::string book = BOOKCONV_CORPUS_DIR "/none-kindling-simple-comic.mobi";
+  testbook::ScratchFolder scratch;
+  const std::string pdf = scratch.File("comic.pdf");
+  ASSERT_EQ(Convert(book, pdf, scratch.Path().string()), 0);
+  const std::vector<PageSize> sizes = PageSizes(pdf);
+  ASSERT_EQ(sizes.size(), 3u);
+  const Bytes bookBytes = testbook::ReadFile(book);
+  const std::vector<PdfPicture> pictures = Pictures(pdf);
+  ASSERT_EQ(pictures.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_NEAR(sizes[i].width / sizes[i].height, 2.0 / 3.0, 0.01);
+    const PdfPicture &picture = pictures[i];
+    EXPECT_EQ(picture.page, static_cast<int>(i + 1));
+    EXPECT_EQ(picture.encoding, "jpeg");
+    // Drawn across the whole page width: its pixels over its resolution.
+    EXPECT_NEAR(picture.width / picture.xPpi * 72, sizes[i].width, 1);
+    const Bytes stream = RawStream(pdf, picture.object);
+    ASSERT_GT(stream.size(), 1000u);
+    EXPECT_NE(std::search(bookBytes.begin(), bookBytes.end(), stream.begin(), stream.end()),
+              bookBytes.end())
+        << "page " << i + 1 << " does not carry a picture record of the book";
+  }
+}
+
+} // namespace
