@@ -25,6 +25,7 @@
 #include "picture_file.h"
 #include "render_pdf.h"
 #include "tarn_mobi.h"
+#include "tarn_png.h"
 #include "whole_file.h"
 
 namespace {
@@ -310,9 +311,39 @@ std::optional<fixedlayout::PixelSize> PictureSizeOf(const std::string &path) {
                                 static_cast<double>(size->height)};
 }
 
-std::optional<pictures::JpegInfo> JpegInfoOf(const std::string &path) {
+// A picture a page can carry as it is: a JPEG, or a PNG drawn losslessly.
+std::optional<pictures::PictureInfo> PictureInfoOf(const std::string &path) {
   const auto bytes = pictures::ReadPictureHeaders(path);
-  return bytes ? pictures::ReadJpegInfo(*bytes) : std::nullopt;
+  if (!bytes)
+    return std::nullopt;
+  const auto jpeg = pictures::ReadJpegInfo(*bytes);
+  return jpeg ? jpeg : pictures::ReadPngInfo(*bytes);
+}
+
+// A GIF (or any other picture Tarn_Png reads) as a PNG beside the pieces, so
+// that its page keeps every pixel; the picture itself stays for the renderer.
+std::optional<std::string> LosslessCopy(const std::string &picture, const std::string &stem) {
+  const std::string png = stem + ".png";
+  if (jpg2png(picture.c_str(), png.c_str()) != TARN_PNG_OK)
+    return std::nullopt;
+  return png;
+}
+
+struct CarriedPicture {
+  std::string path;
+  pictures::PictureInfo info;
+};
+
+// The file a picture page draws, as the PDF carries it.
+std::optional<CarriedPicture> CarriedPictureOf(const std::string &picture,
+                                               const std::string &stem) {
+  if (const auto info = PictureInfoOf(picture))
+    return CarriedPicture{picture, *info};
+  const auto png = LosslessCopy(picture, stem);
+  const auto info = png ? PictureInfoOf(*png) : std::nullopt;
+  if (!info)
+    return std::nullopt;
+  return CarriedPicture{*png, *info};
 }
 
 std::string Millimetres(double pixels) {
@@ -335,14 +366,14 @@ std::optional<FixedLayoutPlan> PlanFixedLayout(const WorkFiles &files,
     finishing::FixedPage pdfPage;
     pdfPage.width = fixedlayout::PixelsToPoints(page.size.width);
     pdfPage.height = fixedlayout::PixelsToPoints(page.size.height);
-    const std::string picture = files.folder + page.picture;
-    const auto jpeg = page.picture.empty() ? std::nullopt : JpegInfoOf(picture);
-    if (jpeg) {
-      pdfPage.jpegPath = picture;
-      pdfPage.jpeg = *jpeg;
+    const std::string stem = files.pieces + "/page_" + std::to_string(plan.pages.size() + 1);
+    const auto carried =
+        page.picture.empty() ? std::nullopt : CarriedPictureOf(files.folder + page.picture, stem);
+    if (carried) {
+      pdfPage.picturePath = carried->path;
+      pdfPage.picture = carried->info;
       pdfPage.markKeys = page.markKeys;
     } else {
-      const std::string stem = files.pieces + "/page_" + std::to_string(plan.pages.size() + 1);
       const std::string document = fixedlayout::PageDocument(book, page, "<base href=\"../\"/>");
       if (!WriteTextFile(stem + ".htm", document))
         return std::nullopt;
@@ -361,10 +392,10 @@ std::optional<FixedLayoutPlan> PlanFixedLayout(const WorkFiles &files,
 bool KeepOriginals(const WorkFiles &files, FixedLayoutPlan &plan,
                    const std::set<std::string> &drawn) {
   for (std::size_t i = 0; i < plan.pages.size(); ++i) {
-    std::string &path = plan.pages[i].jpegPath;
+    std::string &path = plan.pages[i].picturePath;
     if (path.empty() || !drawn.contains(path.substr(path.rfind('/') + 1)))
       continue;
-    const std::string original = files.pieces + "/original_" + std::to_string(i + 1) + ".jpeg";
+    const std::string original = files.pieces + "/original_" + std::to_string(i + 1);
     if (link(path.c_str(), original.c_str()) != 0 &&
         CopyBinaryFile(path.c_str(), original.c_str()) != 0)
       return false;

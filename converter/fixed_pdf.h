@@ -1,5 +1,6 @@
 // Writes a fixed-layout book's PDF page by page: a picture page straight from
-// the picture's own bytes, a rendered page taken from the renderer's PDF.
+// the picture (a JPEG's own bytes, a PNG's pixels losslessly), a rendered
+// page taken from the renderer's PDF.
 #pragma once
 
 #include <string>
@@ -12,9 +13,9 @@ namespace finishing {
 struct FixedPage {
   double width = 0; // points
   double height = 0;
-  // A JPEG file drawn over the whole page, its bytes as they are; or
-  std::string jpegPath;
-  pictures::JpegInfo jpeg;
+  // A JPEG or PNG file drawn over the whole page; or
+  std::string picturePath;
+  pictures::PictureInfo picture;
   // a PDF whose first page is this page.
   std::string renderedPdf;
   // Finishing markers to place at the top of a picture page (a rendered

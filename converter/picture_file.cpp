@@ -1,9 +1,13 @@
 #include "picture_file.h"
 
+#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <span>
+
+#include <png.h>
 
 #include "byte_reader.h"
 #include "whole_file.h"
@@ -46,6 +50,41 @@ std::optional<std::string> ReadFileStart(const std::string &path, std::size_t by
   return start;
 }
 
+// Reads a PNG's rows into `pixels` as ReadPngInfo describes them: palettes,
+// small grey depths and tRNS expanded, 16 bits kept. libpng reports errors
+// by a long jump, so nothing in this frame has a destructor.
+bool ReadPngPixels(std::FILE *file, unsigned char *pixels, std::size_t rowBytes,
+                   std::uint32_t height) {
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  png_bytep *rows = static_cast<png_bytep *>(std::malloc(std::size_t{height} * sizeof(png_bytep)));
+  const auto release = [&] {
+    std::free(rows);
+    png_destroy_read_struct(&png, &info, nullptr);
+  };
+  if (png == nullptr || info == nullptr || rows == nullptr) {
+    release();
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    release();
+    return false;
+  }
+  png_init_io(png, file);
+  png_read_info(png, info);
+  png_set_expand(png);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != rowBytes || png_get_image_height(png, info) != height)
+    png_error(png, "the picture is not the one its header described");
+  for (std::uint32_t y = 0; y < height; ++y)
+    rows[y] = pixels + std::size_t{y} * rowBytes;
+  png_read_image(png, rows);
+  png_read_end(png, nullptr);
+  release();
+  return true;
+}
+
 std::optional<std::uint16_t> U16LE(const ByteReader &bytes, std::size_t at) {
   const auto low = bytes.U8(at);
   const auto high = bytes.U8(at + 1);
@@ -56,7 +95,11 @@ std::optional<std::uint16_t> U16LE(const ByteReader &bytes, std::size_t at) {
 
 } // namespace
 
-std::optional<JpegInfo> ReadJpegInfo(std::string_view bytes) {
+std::size_t PixelBytes(const PictureInfo &info) {
+  return static_cast<std::size_t>(info.components + (info.alpha ? 1 : 0)) * (info.precision / 8);
+}
+
+std::optional<PictureInfo> ReadJpegInfo(std::string_view bytes) {
   const ByteReader jpeg = Reader(bytes);
   if (jpeg.U16BE(0) != 0xFFD8)
     return std::nullopt;
@@ -91,22 +134,67 @@ std::optional<JpegInfo> ReadJpegInfo(std::string_view bytes) {
       if (!precision || !height || !width || !components || *height == 0 || *width == 0 ||
           IsArithmeticFrame(*marker) || (*components != 1 && *components != 3 && *components != 4))
         return std::nullopt;
-      return JpegInfo{*width, *height, *components, *precision, adobe && *components == 4};
+      return PictureInfo{PictureKind::Jpeg,         *width, *height, *components, *precision,
+                         adobe && *components == 4, false};
     }
     at += 2 + std::size_t{*length};
   }
 }
 
+std::optional<PictureInfo> ReadPngInfo(std::string_view bytes) {
+  const ByteReader png = Reader(bytes);
+  const auto width = png.U32BE(16);
+  const auto height = png.U32BE(20);
+  const auto colourType = png.U8(25);
+  if (!StartsWith(bytes, "\x89PNG\r\n\x1a\n") || !width || !height || !colourType || *width == 0 ||
+      *height == 0 || *width > INT32_MAX || *height > INT32_MAX)
+    return std::nullopt;
+  // Grey (0) and grey with alpha (4) stay grey; alpha comes with types 4 and
+  // 6, or from a tRNS chunk before the image data. Palettes and small grey
+  // depths expand to 8 bits, 16 bits stay.
+  const auto depth = png.U8(24);
+  PictureInfo info{PictureKind::Png,
+                   static_cast<int>(*width),
+                   static_cast<int>(*height),
+                   *colourType == 0 || *colourType == 4 ? 1 : 3,
+                   depth == 16 && *colourType != 3 ? 16 : 8,
+                   false,
+                   *colourType == 4 || *colourType == 6};
+  for (std::size_t at = 8;;) {
+    const auto length = png.U32BE(at);
+    const auto type = png.Slice(at + 4, 4);
+    if (!length || !type)
+      break;
+    const std::string_view name(reinterpret_cast<const char *>(type->Bytes().data()), 4);
+    if (name == "IDAT")
+      break;
+    info.alpha = info.alpha || name == "tRNS";
+    at += 12 + std::size_t{*length};
+  }
+  return info;
+}
+
+std::optional<std::vector<unsigned char>> DecodePng(const std::string &path,
+                                                    const PictureInfo &info) {
+  std::FILE *file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr)
+    return std::nullopt;
+  const std::size_t rowBytes = static_cast<std::size_t>(info.width) * PixelBytes(info);
+  std::optional<std::vector<unsigned char>> pixels(
+      std::in_place, rowBytes * static_cast<std::size_t>(info.height));
+  if (!ReadPngPixels(file, pixels->data(), rowBytes, static_cast<std::uint32_t>(info.height)))
+    pixels.reset();
+  std::fclose(file);
+  return pixels;
+}
+
 std::optional<Size> PictureSize(std::string_view bytes) {
   if (const auto jpeg = ReadJpegInfo(bytes))
     return Size{jpeg->width, jpeg->height};
+  if (const auto png = ReadPngInfo(bytes))
+    return Size{png->width, png->height};
   const ByteReader reader = Reader(bytes);
-  if (StartsWith(bytes, "\x89PNG\r\n\x1a\n")) {
-    const auto width = reader.U32BE(16);
-    const auto height = reader.U32BE(20);
-    if (width && height && *width > 0 && *height > 0 && *width <= INT32_MAX && *height <= INT32_MAX)
-      return Size{static_cast<int>(*width), static_cast<int>(*height)};
-  } else if (StartsWith(bytes, "GIF8")) {
+  if (StartsWith(bytes, "GIF8")) {
     const auto width = U16LE(reader, 6);
     const auto height = U16LE(reader, 8);
     if (width && height && *width > 0 && *height > 0)

@@ -5,19 +5,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <png.h>
+
 #include "convert_book.h"
 #include "fixed_layout_book.h"
 #include "pdf_tools.h"
+#include "tarn_png.h"
 #include "test_files.h"
 
 namespace {
 
 using testbook::Bytes;
 using testbook::RunProgram;
+
+const std::string kImages = BOOKCONV_TEST_DATA_DIR "/images/";
 
 struct PageSize {
   double width = 0;
@@ -39,6 +45,7 @@ std::vector<PageSize> PageSizes(const std::string &pdf) {
 
 struct PdfPicture {
   int page = 0;
+  std::string type; // "image", "smask"
   int width = 0;
   int height = 0;
   std::string encoding;
@@ -58,8 +65,8 @@ std::vector<PdfPicture> Pictures(const std::string &pdf) {
     std::istringstream fields(line);
     PdfPicture picture;
     std::string skip;
-    fields >> picture.page >> skip >> skip >> picture.width >> picture.height >> skip >> skip >>
-        skip >> picture.encoding >> skip >> picture.object >> skip >> picture.xPpi;
+    fields >> picture.page >> skip >> picture.type >> picture.width >> picture.height >> skip >>
+        skip >> skip >> picture.encoding >> skip >> picture.object >> skip >> picture.xPpi;
     if (fields)
       pictures.push_back(picture);
   }
@@ -70,6 +77,50 @@ Bytes RawStream(const std::string &pdf, int object) {
   return testbook::ToBytes(
       RunProgram({"qpdf", "--show-object=" + std::to_string(object), "--raw-stream-data", pdf})
           .out);
+}
+
+Bytes FilteredStream(const std::string &pdf, int object) {
+  return testbook::ToBytes(
+      RunProgram({"qpdf", "--show-object=" + std::to_string(object), "--filtered-stream-data", pdf})
+          .out);
+}
+
+// A PNG's samples as libpng's whole-image reader expands them (palettes and
+// transparency to channels, 16 bits kept), split into colour and alpha.
+struct Samples {
+  Bytes colour;
+  Bytes alpha;
+};
+
+Samples PngSamples(const std::string &path) {
+  std::FILE *file = std::fopen(path.c_str(), "rb");
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, file);
+  png_read_png(png, info, PNG_TRANSFORM_EXPAND, nullptr);
+  const int channels = png_get_channels(png, info);
+  const int sample = png_get_bit_depth(png, info) / 8;
+  const bool alpha = channels == 2 || channels == 4;
+  Samples samples;
+  png_bytepp rows = png_get_rows(png, info);
+  for (png_uint_32 y = 0; y < png_get_image_height(png, info); ++y)
+    for (png_uint_32 x = 0; x < png_get_image_width(png, info); ++x)
+      for (int c = 0; c < channels; ++c)
+        for (int b = 0; b < sample; ++b)
+          (alpha && c == channels - 1 ? samples.alpha : samples.colour)
+              .push_back(rows[y][(x * channels + c) * sample + b]);
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(file);
+  return samples;
+}
+
+// The object number of an image's /SMask (pdfimages lists a soft mask under
+// its image's number); 0 when it has none.
+int SoftMaskOf(const std::string &pdf, int image) {
+  const std::string dictionary =
+      RunProgram({"qpdf", "--show-object=" + std::to_string(image), pdf}).out;
+  const std::size_t at = dictionary.find("/SMask ");
+  return at == std::string::npos ? 0 : std::atoi(dictionary.c_str() + at + 7);
 }
 
 bool ReadsRightToLeft(const std::string &pdf) {
@@ -98,6 +149,8 @@ TEST(FixedLayoutBook, MangaKeepsEveryPageShapeAndPicture) {
       {testbook::MakeJpeg(300, 450, 2), std::nullopt, ""},
       {testbook::MakeJpeg(600, 450, 3), std::nullopt, ""}, // a spread
       {testbook::MakeJpeg(300, 450, 4), std::pair{400, 450}, "Harbour lights"},
+      {testbook::ReadFile(kImages + "alpha.png"), std::nullopt, ""}, // 16-bit, with alpha
+      {testbook::ReadFile(kImages + "transparent.gif"), std::nullopt, ""},
   };
   testbook::ScratchFolder scratch;
   const std::string book = scratch.File("manga.azw3");
@@ -111,9 +164,10 @@ TEST(FixedLayoutBook, MangaKeepsEveryPageShapeAndPicture) {
   ExpectSize(sizes[1], 225, 337.5);
   ExpectSize(sizes[2], 450, 337.5);
   ExpectSize(sizes[3], 300, 337.5); // its own viewport
+  ExpectSize(sizes[4], 450, 337.5); // a landscape PNG
+  ExpectSize(sizes[5], 225, 337.5);
 
   const std::vector<PdfPicture> pictures = Pictures(pdf);
-  ASSERT_GE(pictures.size(), 3u);
   for (int page = 1; page <= 3; ++page) {
     const auto picture = std::find_if(pictures.begin(), pictures.end(),
                                       [&](const PdfPicture &p) { return p.page == page; });
@@ -124,6 +178,22 @@ TEST(FixedLayoutBook, MangaKeepsEveryPageShapeAndPicture) {
   }
   EXPECT_NE(RunProgram({"pdftotext", "-f", "4", "-l", "4", pdf, "-"}).out.find("Harbour lights"),
             std::string::npos);
+
+  // Other pictures keep every sample, their transparency as a soft mask.
+  const std::string gifAsPng = scratch.File("transparent.png");
+  ASSERT_EQ(jpg2png((kImages + "transparent.gif").c_str(), gifAsPng.c_str()), TARN_PNG_OK);
+  const std::pair<int, std::string> lossless[] = {{5, kImages + "alpha.png"}, {6, gifAsPng}};
+  for (const auto &[page, original] : lossless) {
+    const Samples expected = PngSamples(original);
+    const auto image = std::find_if(pictures.begin(), pictures.end(), [&](const PdfPicture &p) {
+      return p.page == page && p.type == "image";
+    });
+    ASSERT_NE(image, pictures.end()) << "page " << page;
+    EXPECT_EQ(FilteredStream(pdf, image->object), expected.colour) << "page " << page;
+    const int mask = SoftMaskOf(pdf, image->object);
+    ASSERT_NE(mask, 0) << "page " << page;
+    EXPECT_EQ(FilteredStream(pdf, mask), expected.alpha) << "page " << page;
+  }
   EXPECT_TRUE(ReadsRightToLeft(pdf));
 }
 
