@@ -366,13 +366,13 @@ std::optional<FixedLayoutPlan> PlanFixedLayout(const WorkFiles &files,
     finishing::FixedPage pdfPage;
     pdfPage.width = fixedlayout::PixelsToPoints(page.size.width);
     pdfPage.height = fixedlayout::PixelsToPoints(page.size.height);
+    pdfPage.markKeys = page.markKeys;
     const std::string stem = files.pieces + "/page_" + std::to_string(plan.pages.size() + 1);
     const auto carried =
         page.picture.empty() ? std::nullopt : CarriedPictureOf(files.folder + page.picture, stem);
     if (carried) {
       pdfPage.picturePath = carried->path;
       pdfPage.picture = carried->info;
-      pdfPage.markKeys = page.markKeys;
     } else {
       const std::string document = fixedlayout::PageDocument(book, page, "<base href=\"../\"/>");
       if (!WriteTextFile(stem + ".htm", document))

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 
 #include "html_preparer.h"
 #include "html_tags.h"
@@ -86,69 +87,90 @@ struct PageRange {
   std::string viewport;
 };
 
-// Cuts the body [tags after `body`) at its parts and page breaks.
+bool Opens(const Tag &tag, std::string_view text) {
+  return !tag.name.empty() && !IsVoid(tag.name) && !IsSelfClosing(text);
+}
+
+// Cuts the body into pages at its top-level parts and page breaks, leaving
+// out the hidden contents list.
+class PageCutter {
+public:
+  PageCutter(std::string_view html, std::size_t bodyStart)
+      : html_(html), current_{bodyStart, bodyStart, {}} {}
+
+  void Take(const Tag &tag) {
+    const std::string_view text = html_.substr(tag.begin, tag.end - tag.begin);
+    if (!tag.name.starts_with('/')) {
+      if (depth_ == 0 && !skipping_)
+        TopLevelStart(tag, text);
+      depth_ += Opens(tag, text) ? 1 : 0;
+    } else if (!IsVoid(std::string_view(tag.name).substr(1))) { // "</br>" closes nothing
+      depth_ = std::max(depth_ - 1, 0);
+      if (depth_ == 0)
+        TopLevelEnd(tag);
+    }
+  }
+
+  std::vector<PageRange> Finish(std::size_t bodyEnd) {
+    Cut(std::max(bodyEnd, current_.begin));
+    return std::move(ranges_);
+  }
+
+private:
+  void Cut(std::size_t at) {
+    current_.end = at;
+    if (current_.end > current_.begin)
+      ranges_.push_back(current_);
+    current_ = {at, at, {}};
+  }
+
+  void TopLevelStart(const Tag &tag, std::string_view text) {
+    if (tag.name.empty())
+      return;
+    if (tag.name == "mbp:pagebreak") {
+      Cut(tag.begin);
+      current_.begin = tag.end;
+    } else if (tag.name == "nav" && Attribute(text, "id") == finishing::kContentsNavId) {
+      Cut(tag.begin);
+      skipping_ = true;
+    } else {
+      const bool part = HasClass(text, "bookconv-part");
+      if (part || StyleSays(text, "page-break-before"))
+        Cut(tag.begin);
+      if (part)
+        current_.viewport = std::string(Attribute(text, "data-viewport").value_or(""));
+      cutAfterClose_ = StyleSays(text, "page-break-after");
+    }
+  }
+
+  void TopLevelEnd(const Tag &tag) {
+    if (skipping_) {
+      skipping_ = false;
+      current_.begin = tag.end;
+    } else if (cutAfterClose_) {
+      Cut(tag.end);
+      cutAfterClose_ = false;
+    }
+  }
+
+  std::string_view html_;
+  PageRange current_;
+  std::vector<PageRange> ranges_;
+  int depth_ = 0;
+  bool skipping_ = false;
+  bool cutAfterClose_ = false;
+};
+
+// The pages of the body that starts after tag `body`.
 std::vector<PageRange> PageRanges(std::string_view html, const std::vector<Tag> &tags,
                                   std::size_t body) {
-  std::vector<PageRange> ranges;
-  PageRange current{tags[body].end, tags[body].end, {}};
-  auto cut = [&](std::size_t at) {
-    current.end = at;
-    if (current.end > current.begin)
-      ranges.push_back(current);
-    current = {at, at, {}};
-  };
-  int depth = 0;
-  std::size_t skipUntilDepth = 0;
-  bool skipping = false;
-  bool cutAfterClose = false;
-  std::size_t bodyEnd = html.size();
+  PageCutter cutter(html, tags[body].end);
   for (std::size_t i = body + 1; i < tags.size(); ++i) {
-    const Tag &tag = tags[i];
-    const std::string_view text = html.substr(tag.begin, tag.end - tag.begin);
-    if (tag.name == "/body" || tag.name == "/html") {
-      bodyEnd = tag.begin;
-      break;
-    }
-    if (tag.name.starts_with('/') && IsVoid(std::string_view(tag.name).substr(1)))
-      continue; // "</br>", "</mbp:pagebreak>": nothing was opened
-    if (tag.name.starts_with('/')) {
-      depth = std::max(depth - 1, 0);
-      if (skipping && depth == static_cast<int>(skipUntilDepth)) {
-        skipping = false;
-        current.begin = tag.end; // the hidden contents list belongs to no page
-      } else if (depth == 0 && cutAfterClose) {
-        cut(tag.end);
-        cutAfterClose = false;
-      }
-      continue;
-    }
-    if (tag.name.empty() || skipping) {
-      if (!tag.name.empty() && !IsVoid(tag.name) && !IsSelfClosing(text))
-        ++depth;
-      continue;
-    }
-    if (depth == 0) {
-      if (tag.name == "mbp:pagebreak") {
-        cut(tag.begin);
-        current.begin = tag.end;
-      } else if (tag.name == "nav" && Attribute(text, "id") == finishing::kContentsNavId) {
-        cut(tag.begin);
-        skipping = true;
-        skipUntilDepth = 0;
-      } else {
-        const bool part = HasClass(text, "bookconv-part");
-        if (part || StyleSays(text, "page-break-before"))
-          cut(tag.begin);
-        if (part)
-          current.viewport = std::string(Attribute(text, "data-viewport").value_or(""));
-        cutAfterClose = StyleSays(text, "page-break-after");
-      }
-    }
-    if (!IsVoid(tag.name) && !IsSelfClosing(text))
-      ++depth;
+    if (tags[i].name == "/body" || tags[i].name == "/html")
+      return cutter.Finish(tags[i].begin);
+    cutter.Take(tags[i]);
   }
-  cut(std::max(bodyEnd, current.begin));
-  return ranges;
+  return cutter.Finish(html.size());
 }
 
 struct PageContent {
@@ -178,9 +200,10 @@ PageContent ReadContent(std::string_view html, const std::vector<Tag> &tags,
   PageContent content;
   std::size_t textFrom = range.begin;
   bool rawText = false;
-  for (const Tag &tag : tags) {
-    if (tag.begin < range.begin)
-      continue;
+  const auto first =
+      std::lower_bound(tags.begin(), tags.end(), range.begin,
+                       [](const Tag &tag, std::size_t at) { return tag.begin < at; });
+  for (const Tag &tag : std::span(first, tags.end())) {
     if (tag.begin >= range.end)
       break;
     if (!rawText && !IsBlank(html.substr(textFrom, tag.begin - textFrom)))
@@ -207,6 +230,34 @@ PixelSize SpreadSize(const PixelSize &page, const std::optional<PixelSize> &pict
   if (!picture || !picture->Landscape() || page.Landscape())
     return page;
   return {page.height * picture->width / picture->height, page.height};
+}
+
+std::vector<Tag>::const_iterator FindTag(const std::vector<Tag> &tags, std::string_view name) {
+  return std::find_if(tags.begin(), tags.end(), [&](const Tag &tag) { return tag.name == name; });
+}
+
+// A page's size: its viewport, else the book's original resolution, else its
+// picture's size; a picture page's spread keeps the picture's shape.
+PixelSize PageSize(const PageRange &range, const LayoutFacts &facts,
+                   const std::optional<PixelSize> &picture, bool pictureOnly) {
+  if (const auto viewport = ParseViewport(range.viewport))
+    return *viewport;
+  const PixelSize stated = facts.originalResolution.value_or(picture.value_or(kFallbackSize));
+  return pictureOnly ? SpreadSize(stated, picture) : stated;
+}
+
+BookPage MakePage(std::string_view html, const PageRange &range, const PageContent &content,
+                  const LayoutFacts &facts, const PictureSizes &sizes) {
+  BookPage page;
+  page.markup = std::string(html.substr(range.begin, range.end - range.begin));
+  const bool pictureOnly =
+      content.pictures.size() == 1 && !content.showsMore && !content.pictures[0].empty();
+  const std::optional<PixelSize> picture =
+      content.pictures.empty() ? std::nullopt : sizes(content.pictures[0]);
+  page.size = PageSize(range, facts, picture, pictureOnly);
+  if (pictureOnly && picture)
+    page.picture = content.pictures[0];
+  return page;
 }
 
 } // namespace
@@ -244,42 +295,26 @@ std::optional<PixelSize> ParseViewport(std::string_view text) {
 FixedBook CutIntoPages(std::string_view html, const LayoutFacts &facts, const PictureSizes &sizes) {
   FixedBook book;
   const std::vector<Tag> tags = finishing::ScanTags(html);
-  const auto head =
-      std::find_if(tags.begin(), tags.end(), [](const Tag &tag) { return tag.name == "head"; });
-  const auto headEnd =
-      std::find_if(tags.begin(), tags.end(), [](const Tag &tag) { return tag.name == "/head"; });
+  const auto head = FindTag(tags, "head");
+  const auto headEnd = FindTag(tags, "/head");
   if (head != tags.end() && headEnd != tags.end() && headEnd->begin > head->end)
     book.head = std::string(html.substr(head->end, headEnd->begin - head->end));
-  const auto body =
-      std::find_if(tags.begin(), tags.end(), [](const Tag &tag) { return tag.name == "body"; });
+  const auto body = FindTag(tags, "body");
   if (body == tags.end())
     return book;
-  std::vector<std::string> pendingKeys; // markers on a page that shows nothing
+  std::vector<std::string> pendingKeys; // markers on a stretch that shows nothing
   for (const PageRange &range :
        PageRanges(html, tags, static_cast<std::size_t>(body - tags.begin()))) {
     PageContent content = ReadContent(html, tags, range);
     pendingKeys.insert(pendingKeys.end(), content.markKeys.begin(), content.markKeys.end());
     if (content.pictures.empty() && !content.showsMore)
       continue;
-    BookPage page;
-    page.markup = std::string(html.substr(range.begin, range.end - range.begin));
+    BookPage page = MakePage(html, range, content, facts, sizes);
     page.markKeys = std::move(pendingKeys);
     pendingKeys.clear();
-    const bool pictureOnly =
-        content.pictures.size() == 1 && !content.showsMore && !content.pictures[0].empty();
-    const std::optional<PixelSize> picture =
-        content.pictures.empty() ? std::nullopt : sizes(content.pictures[0]);
-    if (const auto viewport = ParseViewport(range.viewport)) {
-      page.size = *viewport;
-    } else {
-      const PixelSize stated = facts.originalResolution.value_or(picture.value_or(kFallbackSize));
-      page.size = pictureOnly ? SpreadSize(stated, picture) : stated;
-    }
-    if (pictureOnly && picture)
-      page.picture = content.pictures[0];
     book.pages.push_back(std::move(page));
   }
-  if (!pendingKeys.empty() && !book.pages.empty())
+  if (!book.pages.empty())
     book.pages.back().markKeys.insert(book.pages.back().markKeys.end(), pendingKeys.begin(),
                                       pendingKeys.end());
   return book;

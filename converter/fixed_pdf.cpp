@@ -143,9 +143,17 @@ std::string DrawPicture(const FixedPage &page, const pictures::PictureInfo &info
 }
 
 // The finishing step finds a page's places by its markers: link annotations
-// whose addresses name them, here at the top of the page.
-Handle Markers(QPDF &pdf, const FixedPage &page) {
-  Handle annotations = Handle::newArray();
+// whose addresses name them, here at the top of the page. A rendered page
+// has its own where the renderer drew them; those come first and win.
+void AddMarkers(QPDF &pdf, QPDFPageObjectHelper pdfPage, const FixedPage &page) {
+  if (page.markKeys.empty())
+    return;
+  Handle object = pdfPage.getObjectHandle();
+  Handle annotations = object.getKey("/Annots");
+  if (!annotations.isArray()) {
+    annotations = Handle::newArray();
+    object.replaceKey("/Annots", annotations);
+  }
   for (const std::string &key : page.markKeys) {
     Handle marker = Handle::newDictionary();
     marker.replaceKey("/Type", Handle::newName("/Annot"));
@@ -158,7 +166,6 @@ Handle Markers(QPDF &pdf, const FixedPage &page) {
     marker.replaceKey("/A", action);
     annotations.appendItem(pdf.makeIndirectObject(marker));
   }
-  return annotations;
 }
 
 QPDFPageObjectHelper PicturePage(QPDF &pdf, const FixedPage &page,
@@ -173,9 +180,9 @@ QPDFPageObjectHelper PicturePage(QPDF &pdf, const FixedPage &page,
                         Handle::newArray(Handle::Rectangle(0, 0, page.width, page.height)));
   dictionary.replaceKey("/Resources", resources);
   dictionary.replaceKey("/Contents", pdf.newStream(DrawPicture(page, page.picture)));
-  if (!page.markKeys.empty())
-    dictionary.replaceKey("/Annots", Markers(pdf, page));
-  return QPDFPageObjectHelper(pdf.makeIndirectObject(dictionary));
+  QPDFPageObjectHelper pdfPage(pdf.makeIndirectObject(dictionary));
+  AddMarkers(pdf, pdfPage, page);
+  return pdfPage;
 }
 
 } // namespace
@@ -199,6 +206,7 @@ void WriteFixedLayoutPdf(const std::vector<FixedPage> &pages, const std::string 
     if (renderedPages.empty())
       throw std::runtime_error("the renderer wrote no page in " + page.renderedPdf);
     document.addPage(renderedPages.front(), false);
+    AddMarkers(pdf, document.getAllPages().back(), page);
   }
   textutil::ReplaceFile(pdfPath, [&](std::FILE *file) {
     QPDFWriter writer(pdf);

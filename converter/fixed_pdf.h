@@ -18,8 +18,8 @@ struct FixedPage {
   pictures::PictureInfo picture;
   // a PDF whose first page is this page.
   std::string renderedPdf;
-  // Finishing markers to place at the top of a picture page (a rendered
-  // page carries its own).
+  // Finishing markers on the page, placed at its top where the renderer
+  // drew none.
   std::vector<std::string> markKeys;
 };
 
