@@ -236,6 +236,15 @@ std::vector<Tag>::const_iterator FindTag(const std::vector<Tag> &tags, std::stri
   return std::find_if(tags.begin(), tags.end(), [&](const Tag &tag) { return tag.name == name; });
 }
 
+// A PDF page may be at most 200 inches on a side (14,400 points): a larger
+// stated size is scaled down whole, keeping its shape; none is below 3 points.
+PixelSize Bounded(PixelSize size) {
+  constexpr double kLargest = 19200; // pixels, at 0.75 points each
+  constexpr double kSmallest = 4;
+  const double scale = std::min(1.0, kLargest / std::max(size.width, size.height));
+  return {std::max(size.width * scale, kSmallest), std::max(size.height * scale, kSmallest)};
+}
+
 // A page's size: its viewport, else the book's original resolution, else its
 // picture's size; a picture page's spread keeps the picture's shape.
 PixelSize PageSize(const PageRange &range, const LayoutFacts &facts,
@@ -254,7 +263,7 @@ BookPage MakePage(std::string_view html, const PageRange &range, const PageConte
       content.pictures.size() == 1 && !content.showsMore && !content.pictures[0].empty();
   const std::optional<PixelSize> picture =
       content.pictures.empty() ? std::nullopt : sizes(content.pictures[0]);
-  page.size = PageSize(range, facts, picture, pictureOnly);
+  page.size = Bounded(PageSize(range, facts, picture, pictureOnly));
   if (pictureOnly && picture)
     page.picture = content.pictures[0];
   return page;

@@ -13,6 +13,7 @@
 #include <png.h>
 
 #include "convert_book.h"
+#include "fixed_layout.h"
 #include "fixed_layout_book.h"
 #include "pdf_tools.h"
 #include "tarn_png.h"
@@ -207,6 +208,44 @@ TEST(FixedLayoutBook, LeftToRightBookSetsNoDirection) {
   ASSERT_EQ(Convert(book, pdf, scratch.Path().string()), 0);
   EXPECT_EQ(PageSizes(pdf).size(), 1u);
   EXPECT_FALSE(ReadsRightToLeft(pdf));
+}
+
+// How prepared HTML falls into pages: the finishing step's cover page, the
+// parts with their viewports, the MOBI page breaks, and the hidden contents
+// list on no page; markers on a stretch that shows nothing go with the next.
+TEST(FixedLayoutPages, CoverPartsBreaksAndMarkers) {
+  const std::string html =
+      "<html><head><style>p{}</style></head><body>"
+      "<div style=\"page-break-after:always;text-align:center\"><img src=\"f/cover.jpg\"/></div>"
+      "<div class=\"bookconv-part\" id=\"p0\" data-viewport=\"width=800, height=600\">"
+      "<a href=\"bookconv-mark:i1\"></a><svg><image xlink:href=\"f/spread.jpg\"/></svg></div>"
+      "<div class=\"bookconv-part\" id=\"p1\" style=\"page-break-before:always\"><a "
+      "href=\"bookconv-mark:i2\"></a></div>"
+      "<div class=\"bookconv-part\" id=\"p2\" data-viewport=\"width=900000, "
+      "height=90\"><p>Words</p>"
+      "<img src=\"f/a.jpg\"/></div>"
+      "<mbp:pagebreak/><div><img src=\"f/b.jpg\"/></div>"
+      "<nav id=\"bookconv-contents\" style=\"display:none\"><ol><li><a "
+      "href=\"#p0\">One</a></li></ol></nav>"
+      "</body></html>";
+  fixedlayout::LayoutFacts facts;
+  facts.fixed = true;
+  facts.originalResolution = fixedlayout::PixelSize{400, 600};
+  const auto book = fixedlayout::CutIntoPages(html, facts, [](const std::string &) {
+    return std::optional(fixedlayout::PixelSize{400, 600});
+  });
+  EXPECT_EQ(book.head, "<style>p{}</style>");
+  ASSERT_EQ(book.pages.size(), 4u);
+  EXPECT_EQ(book.pages[0].picture, "f/cover.jpg");
+  EXPECT_EQ(book.pages[1].picture, "f/spread.jpg");
+  EXPECT_EQ(book.pages[1].size.width, 800);
+  EXPECT_EQ(book.pages[1].markKeys, std::vector<std::string>{"i1"});
+  EXPECT_EQ(book.pages[2].picture, "") << "a page with words is rendered";
+  EXPECT_EQ(book.pages[2].markKeys, std::vector<std::string>{"i2"});
+  EXPECT_LE(book.pages[2].size.width, 19200);
+  EXPECT_GE(book.pages[2].size.height, 4);
+  EXPECT_EQ(book.pages[3].picture, "f/b.jpg");
+  EXPECT_EQ(book.pages[3].markup.find("bookconv-contents"), std::string::npos);
 }
 
 TEST(FixedLayoutCorpus, KindlegenComicIsThreeFullPagesOfItsOwnJpegs) {
