@@ -241,7 +241,7 @@ std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
     const bool written = std::fwrite(pieces[i].data(), 1, pieces[i].size(), file) == pieces[i].size();
     if (std::fclose(file) != 0 || !written)
       return std::nullopt;
-    jobs.push_back({stem + ".htm", stem + ".pdf", pieces[i].size(), {}, {}});
+    jobs.push_back({stem + ".htm", stem + ".pdf", pieces[i].size()});
   }
   return jobs;
 }

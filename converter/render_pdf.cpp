@@ -224,5 +224,5 @@ int RenderPdfs(const std::vector<RenderJob> &jobs, const std::string &workFolder
 
 int RenderPdf(const std::string &htmlPath, const std::string &pdfPath,
               const std::string &workFolder) {
-  return RenderPdfs({{htmlPath, pdfPath, 1, {}, {}}}, workFolder);
+  return RenderPdfs({{htmlPath, pdfPath, 1}}, workFolder);
 }

@@ -243,7 +243,7 @@ TEST(BookPieces, PiecesGiveTheTextOfTheWholeWithoutEmptyPages) {
   testbook::WriteFile(folder + "whole.htm", testbook::ToBytes(html));
   const auto pieces = layout::CutIntoPieces(html, 2000, "");
   ASSERT_GT(pieces.size(), 6u);
-  std::vector<RenderJob> jobs{{folder + "whole.htm", folder + "whole.pdf", html.size(), {}, {}}};
+  std::vector<RenderJob> jobs{{folder + "whole.htm", folder + "whole.pdf", html.size()}};
   std::vector<std::string> parts;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const std::string stem = folder + "piece" + std::to_string(i);
