@@ -6,11 +6,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <png.h>
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
 
 #include "convert_book.h"
 #include "fixed_layout.h"
@@ -37,7 +41,7 @@ std::vector<PageSize> PageSizes(const std::string &pdf) {
   std::istringstream lines(info);
   for (std::string line; std::getline(lines, line);) {
     PageSize size;
-    if (line.starts_with("Page ") &&
+    if (line.rfind("Page ", 0) == 0 &&
         std::sscanf(line.c_str(), "Page %*d size: %lf x %lf", &size.width, &size.height) == 2)
       sizes.push_back(size);
   }
@@ -74,16 +78,25 @@ std::vector<PdfPicture> Pictures(const std::string &pdf) {
   return pictures;
 }
 
-Bytes RawStream(const std::string &pdf, int object) {
-  return testbook::ToBytes(
-      RunProgram({"qpdf", "--show-object=" + std::to_string(object), "--raw-stream-data", pdf})
-          .out);
+Bytes ToBytes(const std::shared_ptr<Buffer> &buffer) {
+  return Bytes(buffer->getBuffer(), buffer->getBuffer() + buffer->getSize());
 }
 
+QPDFObjectHandle ObjectOf(QPDF &reader, const std::string &pdf, int object) {
+  reader.processFile(pdf.c_str());
+  return reader.getObjectByID(object, 0);
+}
+
+// A stream's bytes as the file holds them.
+Bytes RawStream(const std::string &pdf, int object) {
+  QPDF reader;
+  return ToBytes(ObjectOf(reader, pdf, object).getRawStreamData());
+}
+
+// A stream's bytes decoded.
 Bytes FilteredStream(const std::string &pdf, int object) {
-  return testbook::ToBytes(
-      RunProgram({"qpdf", "--show-object=" + std::to_string(object), "--filtered-stream-data", pdf})
-          .out);
+  QPDF reader;
+  return ToBytes(ObjectOf(reader, pdf, object).getStreamData(qpdf_dl_generalized));
 }
 
 // A PNG's samples as libpng's whole-image reader expands them (palettes and
@@ -115,18 +128,17 @@ Samples PngSamples(const std::string &path) {
   return samples;
 }
 
-// The object number of an image's /SMask (pdfimages lists a soft mask under
-// its image's number); 0 when it has none.
+// The object number of an image's /SMask; 0 when it has none.
 int SoftMaskOf(const std::string &pdf, int image) {
-  const std::string dictionary =
-      RunProgram({"qpdf", "--show-object=" + std::to_string(image), pdf}).out;
-  const std::size_t at = dictionary.find("/SMask ");
-  return at == std::string::npos ? 0 : std::atoi(dictionary.c_str() + at + 7);
+  QPDF reader;
+  const QPDFObjectHandle mask = ObjectOf(reader, pdf, image).getDict().getKey("/SMask");
+  return mask.isIndirect() ? mask.getObjectID() : 0;
 }
 
 bool ReadsRightToLeft(const std::string &pdf) {
-  const std::string json = RunProgram({"qpdf", "--json", "--json-key=qpdf", pdf}).out;
-  return json.find("\"/Direction\": \"/R2L\"") != std::string::npos;
+  QPDF reader;
+  reader.processFile(pdf.c_str());
+  return reader.getRoot().getKey("/ViewerPreferences").getKey("/Direction").isNameAndEquals("/R2L");
 }
 
 void ExpectSize(const PageSize &size, double width, double height) {
