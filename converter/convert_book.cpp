@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <exception>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,15 +16,14 @@
 #include "book_layout.h"
 #include "finishing_step.h"
 #include "fixed_layout.h"
+#include "fixed_layout_plan.h"
 #include "fixed_pdf.h"
 #include "folder_images.h"
 #include "html_pieces.h"
 #include "interruption.h"
 #include "pdf_joiner.h"
-#include "picture_file.h"
 #include "render_pdf.h"
 #include "tarn_mobi.h"
-#include "tarn_png.h"
 #include "whole_file.h"
 
 namespace {
@@ -235,11 +233,7 @@ std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
   std::vector<RenderJob> jobs;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const std::string stem = files.pieces + "/piece_" + std::to_string(i + 1);
-    std::FILE *file = std::fopen((stem + ".htm").c_str(), "wb");
-    if (file == nullptr)
-      return std::nullopt;
-    const bool written = std::fwrite(pieces[i].data(), 1, pieces[i].size(), file) == pieces[i].size();
-    if (std::fclose(file) != 0 || !written)
+    if (!textutil::WriteWholeFile(stem + ".htm", pieces[i]))
       return std::nullopt;
     jobs.push_back({stem + ".htm", stem + ".pdf", pieces[i].size()});
   }
@@ -294,131 +288,6 @@ int RenderReflowable(const WorkFiles &files, const char *input,
   return kConverted;
 }
 
-bool WriteTextFile(const std::string &path, const std::string &text) {
-  std::FILE *file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr)
-    return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && written;
-}
-
-std::optional<fixedlayout::PixelSize> PictureSizeOf(const std::string &path) {
-  const auto bytes = pictures::ReadPictureHeaders(path);
-  const auto size = bytes ? pictures::PictureSize(*bytes) : std::nullopt;
-  if (!size)
-    return std::nullopt;
-  return fixedlayout::PixelSize{static_cast<double>(size->width),
-                                static_cast<double>(size->height)};
-}
-
-// A picture a page can carry as it is: a JPEG, or a PNG drawn losslessly.
-std::optional<pictures::PictureInfo> PictureInfoOf(const std::string &path) {
-  const auto bytes = pictures::ReadPictureHeaders(path);
-  if (!bytes)
-    return std::nullopt;
-  const auto jpeg = pictures::ReadJpegInfo(*bytes);
-  return jpeg ? jpeg : pictures::ReadPngInfo(*bytes);
-}
-
-// A GIF (or any other picture Tarn_Png reads) as a PNG beside the pieces, so
-// that its page keeps every pixel; the picture itself stays for the renderer.
-std::optional<std::string> LosslessCopy(const std::string &picture, const std::string &stem) {
-  const std::string png = stem + ".png";
-  if (jpg2png(picture.c_str(), png.c_str()) != TARN_PNG_OK)
-    return std::nullopt;
-  return png;
-}
-
-struct CarriedPicture {
-  std::string path;
-  pictures::PictureInfo info;
-};
-
-// The file a picture page draws, as the PDF carries it.
-std::optional<CarriedPicture> CarriedPictureOf(const std::string &picture,
-                                               const std::string &stem) {
-  if (const auto info = PictureInfoOf(picture))
-    return CarriedPicture{picture, *info};
-  const auto png = LosslessCopy(picture, stem);
-  const auto info = png ? PictureInfoOf(*png) : std::nullopt;
-  if (!info)
-    return std::nullopt;
-  return CarriedPicture{*png, *info};
-}
-
-std::string Millimetres(double pixels) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.3fmm", pixels * 25.4 / 96);
-  return text;
-}
-
-// The pages of a fixed-layout book, and the renderer's share of them.
-struct FixedLayoutPlan {
-  std::vector<finishing::FixedPage> pages;
-  std::vector<RenderJob> jobs;
-  std::string renderedMarkup; // what the renderer reads, to find its pictures
-};
-
-std::optional<FixedLayoutPlan> PlanFixedLayout(const WorkFiles &files,
-                                               const fixedlayout::FixedBook &book) {
-  FixedLayoutPlan plan;
-  for (const fixedlayout::BookPage &page : book.pages) {
-    finishing::FixedPage pdfPage;
-    pdfPage.width = fixedlayout::PixelsToPoints(page.size.width);
-    pdfPage.height = fixedlayout::PixelsToPoints(page.size.height);
-    pdfPage.markKeys = page.markKeys;
-    const std::string stem = files.pieces + "/page_" + std::to_string(plan.pages.size() + 1);
-    const auto carried =
-        page.picture.empty() ? std::nullopt : CarriedPictureOf(files.folder + page.picture, stem);
-    if (carried) {
-      pdfPage.picturePath = carried->path;
-      pdfPage.picture = carried->info;
-    } else {
-      const std::string document = fixedlayout::PageDocument(book, page, "<base href=\"../\"/>");
-      if (!WriteTextFile(stem + ".htm", document))
-        return std::nullopt;
-      plan.jobs.push_back({stem + ".htm", stem + ".pdf", document.size(),
-                           Millimetres(page.size.width), Millimetres(page.size.height)});
-      pdfPage.renderedPdf = stem + ".pdf";
-      plan.renderedMarkup += document;
-    }
-    plan.pages.push_back(std::move(pdfPage));
-  }
-  return plan;
-}
-
-// A picture the renderer draws too is re-encoded for it; the picture page
-// keeps the original bytes through a second name in the pieces folder.
-bool KeepOriginals(const WorkFiles &files, FixedLayoutPlan &plan,
-                   const std::set<std::string> &drawn) {
-  for (std::size_t i = 0; i < plan.pages.size(); ++i) {
-    std::string &path = plan.pages[i].picturePath;
-    if (path.empty() || !drawn.contains(path.substr(path.rfind('/') + 1)))
-      continue;
-    const std::string original = files.pieces + "/original_" + std::to_string(i + 1);
-    if (link(path.c_str(), original.c_str()) != 0 &&
-        CopyBinaryFile(path.c_str(), original.c_str()) != 0)
-      return false;
-    path = original;
-  }
-  return true;
-}
-
-// The image-folder names the rendered pages refer to.
-std::set<std::string> DrawnPictures(const WorkFiles &files, const std::string &renderedMarkup) {
-  std::set<std::string> drawn;
-  if (renderedMarkup.empty())
-    return drawn;
-  const std::string folder = files.images.substr(files.folder.size()) + "/";
-  for (std::size_t at = renderedMarkup.find(folder); at != std::string::npos;
-       at = renderedMarkup.find(folder, at + 1)) {
-    const std::size_t begin = at + folder.size();
-    const std::size_t end = renderedMarkup.find_first_of("\"')? ", begin);
-    drawn.insert(renderedMarkup.substr(begin, end - begin));
-  }
-  return drawn;
-}
-
 // A fixed-layout book: one PDF page for each page of the book, picture pages
 // built from the pictures' own bytes, the other pages rendered one by one.
 int RenderFixedLayout(const WorkFiles &files, const char *input,
@@ -429,20 +298,17 @@ int RenderFixedLayout(const WorkFiles &files, const char *input,
     return PiecesFailure(input);
   const fixedlayout::FixedBook book =
       fixedlayout::CutIntoPages(*html, layout, [&](const std::string &address) {
-        return PictureSizeOf(files.folder + address);
+        return fixedlayout::PictureSizeOf(files.folder + address);
       });
   if (book.pages.empty()) {
     PrintError("%s is a fixed-layout book without pages", input);
     return kRenderingFailed;
   }
-  auto plan = PlanFixedLayout(files, book);
+  const auto plan = fixedlayout::PlanPages(book, {files.folder, files.images, files.pieces});
   if (!plan)
     return PiecesFailure(input);
-  const std::set<std::string> drawn = DrawnPictures(files, plan->renderedMarkup);
-  if (!KeepOriginals(files, *plan, drawn))
-    return PiecesFailure(input);
   ConvertFolderImages(files.images, 1,
-                      [&](const std::string &name) { return drawn.contains(name); });
+                      [&](const std::string &name) { return plan->drawn.contains(name); });
   if (interruption::Signal() != 0)
     return kInterrupted;
   if (!plan->jobs.empty()) {
