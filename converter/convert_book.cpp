@@ -296,15 +296,16 @@ int RenderFixedLayout(const WorkFiles &files, const char *input,
   const std::optional<std::string> html = textutil::ReadWholeFile(files.html);
   if (!html || mkdir(files.pieces.c_str(), 0700) != 0)
     return PiecesFailure(input);
+  const fixedlayout::PlanFolders folders{files.folder, files.images, files.pieces};
   const fixedlayout::FixedBook book =
       fixedlayout::CutIntoPages(*html, layout, [&](const std::string &address) {
-        return fixedlayout::PictureSizeOf(files.folder + address);
+        return fixedlayout::PictureSize(folders, address);
       });
   if (book.pages.empty()) {
     PrintError("%s is a fixed-layout book without pages", input);
     return kRenderingFailed;
   }
-  const auto plan = fixedlayout::PlanPages(book, {files.folder, files.images, files.pieces});
+  const auto plan = fixedlayout::PlanPages(book, folders);
   if (!plan)
     return PiecesFailure(input);
   ConvertFolderImages(files.images, 1,

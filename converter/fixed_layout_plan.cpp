@@ -64,8 +64,8 @@ std::optional<PagePlan> PlanEachPage(const FixedBook &book, const PlanFolders &f
     pdfPage.height = PixelsToPoints(page.size.height);
     pdfPage.markKeys = page.markKeys;
     const std::string stem = folders.pieces + "/page_" + std::to_string(plan.pages.size() + 1);
-    const auto carried =
-        page.picture.empty() ? std::nullopt : CarriedPictureOf(folders.work + page.picture, stem);
+    const auto path = PicturePath(folders, page.picture);
+    const auto carried = path ? CarriedPictureOf(*path, stem) : std::nullopt;
     if (carried) {
       pdfPage.picturePath = carried->path;
       pdfPage.picture = carried->info;
@@ -127,8 +127,18 @@ std::optional<PagePlan> PlanPages(const FixedBook &book, const PlanFolders &fold
   return plan;
 }
 
-std::optional<PixelSize> PictureSizeOf(const std::string &path) {
-  const auto bytes = pictures::ReadPictureHeaders(path);
+std::optional<std::string> PicturePath(const PlanFolders &folders, const std::string &address) {
+  const std::string folder = folders.images.substr(folders.work.size()) + "/";
+  const std::string name = address.substr(std::min(address.size(), folder.size()));
+  if (!address.starts_with(folder) || name.empty() || name == "." || name == ".." ||
+      name.find('/') != std::string::npos)
+    return std::nullopt;
+  return folders.images + "/" + name;
+}
+
+std::optional<PixelSize> PictureSize(const PlanFolders &folders, const std::string &address) {
+  const auto path = PicturePath(folders, address);
+  const auto bytes = path ? pictures::ReadPictureHeaders(*path) : std::nullopt;
   const auto size = bytes ? pictures::PictureSize(*bytes) : std::nullopt;
   if (!size)
     return std::nullopt;

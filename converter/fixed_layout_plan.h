@@ -34,7 +34,12 @@ struct PagePlan {
 // Nothing when a file cannot be written.
 std::optional<PagePlan> PlanPages(const FixedBook &book, const PlanFolders &folders);
 
-// The pixel size of the picture file at `path`, when it can be read.
-std::optional<PixelSize> PictureSizeOf(const std::string &path);
+// The file of a picture the book's markup names by `address`, relative to
+// the working folder: only a file of the picture folder, so that a page never
+// carries a file from elsewhere.
+std::optional<std::string> PicturePath(const PlanFolders &folders, const std::string &address);
+
+// The pixel size of that picture, when it can be read.
+std::optional<PixelSize> PictureSize(const PlanFolders &folders, const std::string &address);
 
 } // namespace fixedlayout

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -138,7 +139,8 @@ int SoftMaskOf(const std::string &pdf, int image) {
 bool ReadsRightToLeft(const std::string &pdf) {
   QPDF reader;
   reader.processFile(pdf.c_str());
-  return reader.getRoot().getKey("/ViewerPreferences").getKey("/Direction").isNameAndEquals("/R2L");
+  QPDFObjectHandle preferences = reader.getRoot().getKey("/ViewerPreferences");
+  return preferences.isDictionary() && preferences.getKey("/Direction").isNameAndEquals("/R2L");
 }
 
 void ExpectSize(const PageSize &size, double width, double height) {
@@ -146,14 +148,26 @@ void ExpectSize(const PageSize &size, double width, double height) {
   EXPECT_NEAR(size.height, height, 0.5);
 }
 
-int Convert(const std::string &book, const std::string &pdf, const std::string &work) {
+struct Outcome {
+  int result = -1;
+  std::string err;
+};
+
+Outcome Convert(const std::string &book, const std::string &pdf, const std::string &work) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  const int result = ConvertBook(book.c_str(), pdf.c_str(), work.c_str());
-  const std::string err = testing::internal::GetCapturedStderr();
+  Outcome outcome;
+  outcome.result = ConvertBook(book.c_str(), pdf.c_str(), work.c_str());
+  outcome.err = testing::internal::GetCapturedStderr();
   testing::internal::GetCapturedStdout();
-  EXPECT_EQ(err.find("Error"), std::string::npos) << err;
-  return result;
+  return outcome;
+}
+
+// Converts and expects neither failure nor complaint.
+void ConvertCleanly(const std::string &book, const std::string &pdf, const std::string &work) {
+  const Outcome outcome = Convert(book, pdf, work);
+  ASSERT_EQ(outcome.result, 0) << outcome.err;
+  EXPECT_EQ(outcome.err.find("Error"), std::string::npos) << outcome.err;
 }
 
 TEST(FixedLayoutBook, MangaKeepsEveryPageShapeAndPicture) {
@@ -169,7 +183,7 @@ TEST(FixedLayoutBook, MangaKeepsEveryPageShapeAndPicture) {
   const std::string book = scratch.File("manga.azw3");
   const std::string pdf = scratch.File("manga.pdf");
   testbook::WriteFile(book, testbook::FixedLayoutBook(pages, "300x450", "rtl"));
-  ASSERT_EQ(Convert(book, pdf, scratch.Path().string()), 0);
+  ASSERT_NO_FATAL_FAILURE(ConvertCleanly(book, pdf, scratch.Path().string()));
 
   const std::vector<PageSize> sizes = PageSizes(pdf);
   ASSERT_EQ(sizes.size(), pages.size()) << "the cover is the first page, not an extra one";
@@ -217,7 +231,7 @@ TEST(FixedLayoutBook, LeftToRightBookSetsNoDirection) {
   testbook::WriteFile(
       book, testbook::FixedLayoutBook({{testbook::MakeJpeg(200, 300, 5), std::nullopt, ""}},
                                       "200x300", ""));
-  ASSERT_EQ(Convert(book, pdf, scratch.Path().string()), 0);
+  ASSERT_NO_FATAL_FAILURE(ConvertCleanly(book, pdf, scratch.Path().string()));
   EXPECT_EQ(PageSizes(pdf).size(), 1u);
   EXPECT_FALSE(ReadsRightToLeft(pdf));
 }
@@ -260,11 +274,34 @@ TEST(FixedLayoutPages, CoverPartsBreaksAndMarkers) {
   EXPECT_EQ(book.pages[3].markup.find("bookconv-contents"), std::string::npos);
 }
 
+// A page that names a file outside the picture folder is not built from it:
+// a book never gets to put the reader's own files into its PDF.
+TEST(FixedLayoutBook, PictureOutsideThePictureFolderIsNotCarried) {
+  testbook::ScratchFolder scratch;
+  const Bytes outside = testbook::MakeJpeg(200, 300, 7);
+  testbook::WriteFile(scratch.File("outside.jpg"), outside);
+  std::filesystem::create_directories(scratch.File("work"));
+  testbook::BookSpec spec;
+  spec.textRecords =
+      testbook::SplitText("<html><body><div><img src=\"../outside.jpg\"/></div><mbp:pagebreak/>"
+                          "<div><img src=\"" +
+                          scratch.File("outside.jpg") + "\"/></div></body></html>");
+  spec.exth = {{122, testbook::ToBytes("true")}, {126, testbook::ToBytes("200x300")}};
+  const std::string book = scratch.File("book.mobi");
+  const std::string pdf = scratch.File("book.pdf");
+  testbook::WriteFile(book, testbook::BuildBook(spec));
+  // The renderer reports the blocked file; the conversion goes on.
+  ASSERT_EQ(Convert(book, pdf, scratch.File("work")).result, 0);
+  EXPECT_EQ(PageSizes(pdf).size(), 2u);
+  for (const PdfPicture &picture : Pictures(pdf))
+    EXPECT_NE(RawStream(pdf, picture.object), outside) << "page " << picture.page;
+}
+
 TEST(FixedLayoutCorpus, KindlegenComicIsThreeFullPagesOfItsOwnJpegs) {
   const std::string book = BOOKCONV_CORPUS_DIR "/none-kindling-simple-comic.mobi";
   testbook::ScratchFolder scratch;
   const std::string pdf = scratch.File("comic.pdf");
-  ASSERT_EQ(Convert(book, pdf, scratch.Path().string()), 0);
+  ASSERT_NO_FATAL_FAILURE(ConvertCleanly(book, pdf, scratch.Path().string()));
   const std::vector<PageSize> sizes = PageSizes(pdf);
   ASSERT_EQ(sizes.size(), 3u);
   const Bytes bookBytes = testbook::ReadFile(book);
