@@ -210,8 +210,9 @@ TEST(FixedLayoutBook, MangaKeepsEveryPageShapeAndPicture) {
   const std::string gifAsPng = scratch.File("transparent.png");
   ASSERT_EQ(jpg2png((kImages + "transparent.gif").c_str(), gifAsPng.c_str()), TARN_PNG_OK);
   const std::pair<int, std::string> lossless[] = {{5, kImages + "alpha.png"}, {6, gifAsPng}};
-  for (const auto &[page, original] : lossless) {
-    const Samples expected = PngSamples(original);
+  for (const auto &pageAndOriginal : lossless) {
+    const int page = pageAndOriginal.first;
+    const Samples expected = PngSamples(pageAndOriginal.second);
     const auto image = std::find_if(pictures.begin(), pictures.end(), [&](const PdfPicture &p) {
       return p.page == page && p.type == "image";
     });
