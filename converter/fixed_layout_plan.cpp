@@ -18,8 +18,12 @@ std::optional<pictures::PictureInfo> PictureInfoOf(const std::string &path) {
   const auto bytes = pictures::ReadPictureHeaders(path);
   if (!bytes)
     return std::nullopt;
-  const auto jpeg = pictures::ReadJpegInfo(*bytes);
-  return jpeg ? jpeg : pictures::ReadPngInfo(*bytes);
+  if (const auto jpeg = pictures::ReadJpegInfo(*bytes))
+    return jpeg;
+  const auto png = pictures::ReadPngInfo(*bytes);
+  if (!png || pictures::DecodedBytes(*png) > pictures::kLargestDecoded)
+    return std::nullopt;
+  return png;
 }
 
 // A GIF (or any other picture Tarn_Png reads) as a PNG beside the pieces, so

@@ -13,6 +13,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include "c_file.h"
 #include "html_preparer.h"
 #include "whole_file.h"
 
@@ -33,16 +34,14 @@ struct PictureStream {
 };
 
 void CopyFile(const std::string &path, Pipeline *pipeline) {
-  std::FILE *file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr)
+  const CFile file(std::fopen(path.c_str(), "rb"));
+  if (!file)
     throw std::runtime_error("cannot read the picture " + path);
   unsigned char buffer[1 << 16];
   std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
     pipeline->write(buffer, got);
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed)
+  if (std::ferror(file.get()) != 0)
     throw std::runtime_error("cannot read the picture " + path);
   pipeline->finish();
 }

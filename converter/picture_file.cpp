@@ -10,6 +10,7 @@
 #include <png.h>
 
 #include "byte_reader.h"
+#include "c_file.h"
 #include "whole_file.h"
 
 namespace pictures {
@@ -38,14 +39,12 @@ bool IsAdobeMarker(const ByteReader &jpeg, std::size_t at, std::uint16_t length)
 }
 
 std::optional<std::string> ReadFileStart(const std::string &path, std::size_t bytes) {
-  std::FILE *file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr)
+  const CFile file(std::fopen(path.c_str(), "rb"));
+  if (!file)
     return std::nullopt;
   std::string start(bytes, '\0');
-  start.resize(std::fread(start.data(), 1, bytes, file));
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed)
+  start.resize(std::fread(start.data(), 1, bytes, file.get()));
+  if (std::ferror(file.get()) != 0)
     return std::nullopt;
   return start;
 }
@@ -141,6 +140,11 @@ std::optional<PictureInfo> ReadJpegInfo(std::string_view bytes) {
   }
 }
 
+std::uint64_t DecodedBytes(const PictureInfo &info) {
+  return std::uint64_t{static_cast<std::uint32_t>(info.width)} *
+         static_cast<std::uint32_t>(info.height) * PixelBytes(info);
+}
+
 std::optional<PictureInfo> ReadPngInfo(std::string_view bytes) {
   const ByteReader png = Reader(bytes);
   const auto width = png.U32BE(16);
@@ -176,15 +180,15 @@ std::optional<PictureInfo> ReadPngInfo(std::string_view bytes) {
 
 std::optional<std::vector<unsigned char>> DecodePng(const std::string &path,
                                                     const PictureInfo &info) {
-  std::FILE *file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr)
+  if (DecodedBytes(info) > kLargestDecoded)
+    return std::nullopt;
+  const CFile file(std::fopen(path.c_str(), "rb"));
+  if (!file)
     return std::nullopt;
   const std::size_t rowBytes = static_cast<std::size_t>(info.width) * PixelBytes(info);
-  std::optional<std::vector<unsigned char>> pixels(
-      std::in_place, rowBytes * static_cast<std::size_t>(info.height));
-  if (!ReadPngPixels(file, pixels->data(), rowBytes, static_cast<std::uint32_t>(info.height)))
-    pixels.reset();
-  std::fclose(file);
+  std::vector<unsigned char> pixels(rowBytes * static_cast<std::size_t>(info.height));
+  if (!ReadPngPixels(file.get(), pixels.data(), rowBytes, static_cast<std::uint32_t>(info.height)))
+    return std::nullopt;
   return pixels;
 }
 

@@ -3,6 +3,7 @@
 // PNG's pixels.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,11 @@ std::optional<PictureInfo> ReadPngInfo(std::string_view bytes);
 
 // Bytes a pixel of a decoded PNG takes: its channels, alpha included.
 std::size_t PixelBytes(const PictureInfo &info);
+
+// Bytes the whole decoded PNG takes, and the most a page decodes: a larger
+// picture (a header claiming a vast image, say) goes to the renderer.
+std::uint64_t DecodedBytes(const PictureInfo &info);
+inline constexpr std::uint64_t kLargestDecoded = std::uint64_t{256} << 20;
 
 // A PNG file's pixels, row by row: `info.components` channels of
 // `info.precision` bits (16-bit samples big-endian, as a PDF takes them),
