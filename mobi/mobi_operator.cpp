@@ -6,10 +6,10 @@
 
 #include "book_contents.h"
 #include "book_index.h"
-#include "filepos_links.h"
-#include "image_record.h"
 #include "index_reader.h"
 #include "kf8_rendition.h"
+#include "filepos_links.h"
+#include "image_record.h"
 #include "meta_info.h"
 #include "mobi_html.h"
 #include "resc_metadata.h"
