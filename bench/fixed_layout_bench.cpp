@@ -59,10 +59,12 @@ int MakeComic(const std::string &path) {
   return 0;
 }
 
-const Comic &GeneratedComic(const fs::path &folder) {
-  static const Comic comic = [&] {
+// Made once, in --keep's folder or a scratch folder that lasts the whole run.
+const Comic &GeneratedComic() {
+  static const testbook::ScratchFolder scratch;
+  static const Comic comic = [] {
     Comic made;
-    made.path = (folder / "comic.azw3").string();
+    made.path = ((keep.empty() ? scratch.Path() : fs::path(keep)) / "comic.azw3").string();
     const testbook::ProgramResult result =
         testbook::RunProgram({self, "--make-comic=" + made.path});
     if (result.status != 0)
@@ -106,7 +108,7 @@ Run RunConversion(const std::string &program, const std::string &book, const std
 void ConvertComic(benchmark::State &state, const std::string &program, const std::string &name) {
   const testbook::ScratchFolder scratch;
   const fs::path folder = keep.empty() ? scratch.Path() : fs::path(keep);
-  const Comic &comic = GeneratedComic(folder);
+  const Comic &comic = GeneratedComic();
   const std::string pdf = (folder / (name + ".pdf")).string();
   const fs::path work = scratch.Path() / ("work-" + name);
   fs::create_directories(work);
