@@ -1,9 +1,8 @@
 #include "fixed_layout.h"
 
 #include <algorithm>
-#include <cctype>
+#include <charconv>
 #include <cstdio>
-#include <cstdlib>
 #include <span>
 
 #include "html_preparer.h"
@@ -24,20 +23,29 @@ constexpr PixelSize kFallbackSize{1072, 1448};
 // the default style sheet), so a page's markup is zoomed to fill its page.
 constexpr std::string_view kRendererZoom = "1.3333";
 
-std::optional<double> PositiveNumber(std::string_view text) {
-  const std::string copy(text);
-  char *end = nullptr;
-  const double value = std::strtod(copy.c_str(), &end);
-  if (end == copy.c_str() || !(value > 0) || value > 100000)
-    return std::nullopt;
-  return value;
-}
+// Sizes past this are no page a book means (and would overflow the page
+// arithmetic long before a PDF could hold them).
+constexpr double kLargestStated = 100000;
+
+constexpr std::string_view kSpaces = " \t\r\n";
 
 std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  const std::size_t first = text.find_first_not_of(kSpaces);
   if (first == std::string_view::npos)
     return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") + 1 - first);
+  return text.substr(first, text.find_last_not_of(kSpaces) + 1 - first);
+}
+
+bool IsBlank(std::string_view text) { return Trimmed(text).empty(); }
+
+// A number at the start of `text` ("400", "400px", "1072.5"), read the same
+// way whatever the locale.
+std::optional<double> PositiveNumber(std::string_view text) {
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end == text.data() || !(value > 0) || value > kLargestStated)
+    return std::nullopt;
+  return value;
 }
 
 // The value of `key` in a list such as "width=400, height=600".
@@ -54,10 +62,6 @@ std::optional<double> ViewportValue(std::string_view text, std::string_view key)
     at = end + 1;
   }
   return std::nullopt;
-}
-
-bool IsBlank(std::string_view text) {
-  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
 bool HasClass(std::string_view tagText, std::string_view name) {
