@@ -136,7 +136,8 @@ TEST(MobiService, FixedLayoutFactsFromThePackageMetadata) {
   testbook::WriteFile(scratch.File("book.azw3"), testbook::BuildBook(testbook::Kf8BookSpec(book)));
   Service service;
   ASSERT_EQ(service.Init(scratch.File("book.azw3")), MOBI_OK);
-  ASSERT_EQ(service.table->MobiToHtml(service.table->data, scratch.File("book.htm").c_str()), MOBI_OK);
+  ASSERT_EQ(service.table->MobiToHtml(service.table->data, scratch.File("book.htm").c_str()),
+            MOBI_OK);
   auto fact = [&](const char *name) {
     HeapText text = Take(service.table->GetMetadata(service.table->data, name));
     return text ? std::string(text.get()) : std::string("(none)");
