@@ -15,6 +15,9 @@
 #include "book_fonts.h"
 #include "book_layout.h"
 #include "finishing_step.h"
+#include "fixed_layout.h"
+#include "fixed_layout_plan.h"
+#include "fixed_pdf.h"
 #include "folder_images.h"
 #include "html_pieces.h"
 #include "interruption.h"
@@ -125,18 +128,32 @@ std::string TakeText(char *text) {
   return copy;
 }
 
+std::string Fact(MobiService *service, const char *name) {
+  return TakeText(service->GetMetadata(service->data, name));
+}
+
+fixedlayout::LayoutFacts ReadLayoutFacts(MobiService *service) {
+  return fixedlayout::ReadLayoutFacts(
+      Fact(service, "fixed-layout"), Fact(service, "original-resolution"),
+      Fact(service, "page-progression-direction"), Fact(service, "primary-writing-mode"));
+}
+
 // What the finishing step needs to know of the book, read before ClearUp.
-finishing::FinishingStep ReadFinishingDetails(MobiService *service) {
+finishing::FinishingStep ReadFinishingDetails(MobiService *service,
+                                              const fixedlayout::LayoutFacts &layout) {
   finishing::BookDetails details;
   details.title = TakeText(service->GetTitle(service->data));
   details.author = TakeText(service->GetAuthor(service->data));
+  details.fixedLayout = layout.fixed;
+  // A reflowable book's reading direction stays the viewer's choice.
+  details.rightToLeft = layout.fixed && layout.rightToLeft;
   return finishing::FinishingStep(std::move(details),
                                   TakeText(service->GetCoverImageName(service->data)));
 }
 
 // Unpacks the copy of the book into the HTML file and the image folder.
 int Unpack(const WorkFiles &files, const char *input,
-           std::optional<finishing::FinishingStep> &finishing) {
+           std::optional<finishing::FinishingStep> &finishing, fixedlayout::LayoutFacts &layout) {
   MobiService *service = CreateMobiService();
   if (service == nullptr) {
     PrintError("out of memory");
@@ -156,8 +173,10 @@ int Unpack(const WorkFiles &files, const char *input,
       PrintError("%s could not be unpacked: %s", input, UnpackFailure(unpacked));
       result = kNotUnpacked;
     }
-    if (result == kConverted)
-      finishing = ReadFinishingDetails(service);
+    if (result == kConverted) {
+      layout = ReadLayoutFacts(service);
+      finishing = ReadFinishingDetails(service, layout);
+    }
   }
   service->ClearUp(service->data);
   FreeMobiService(service);
@@ -214,11 +233,7 @@ std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
   std::vector<RenderJob> jobs;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const std::string stem = files.pieces + "/piece_" + std::to_string(i + 1);
-    std::FILE *file = std::fopen((stem + ".htm").c_str(), "wb");
-    if (file == nullptr)
-      return std::nullopt;
-    const bool written = std::fwrite(pieces[i].data(), 1, pieces[i].size(), file) == pieces[i].size();
-    if (std::fclose(file) != 0 || !written)
+    if (!textutil::WriteWholeFile(stem + ".htm", pieces[i]))
       return std::nullopt;
     jobs.push_back({stem + ".htm", stem + ".pdf", pieces[i].size()});
   }
@@ -245,29 +260,85 @@ bool RenderBook(const WorkFiles &files, const std::vector<RenderJob> &jobs) {
   return true;
 }
 
+int RenderingFailure(const char *input) {
+  if (interruption::Signal() != 0)
+    return kInterrupted;
+  PrintError("the PDF could not be rendered from %s", input);
+  return kRenderingFailed;
+}
+
+int PiecesFailure(const char *input) {
+  PrintError("the pages of %s could not be written in the working folder", input);
+  return kRenderingFailed;
+}
+
+// A reflowable book: laid out as a printed book, cut into pieces, rendered.
+int RenderReflowable(const WorkFiles &files, const char *input,
+                     finishing::FinishingStep &finishing) {
+  ConvertFolderImages(files.images, 1);
+  if (interruption::Signal() != 0)
+    return kInterrupted;
+  finishing.PrepareHtml(files.html);
+  const auto jobs = WritePieces(files);
+  if (!jobs)
+    return PiecesFailure(input);
+  const BookFonts fonts(files.images);
+  if (!RenderBook(files, *jobs))
+    return RenderingFailure(input);
+  return kConverted;
+}
+
+// A fixed-layout book: one PDF page for each page of the book, picture pages
+// built from the pictures' own bytes, the other pages rendered one by one.
+int RenderFixedLayout(const WorkFiles &files, const char *input,
+                      finishing::FinishingStep &finishing, const fixedlayout::LayoutFacts &layout) {
+  finishing.PrepareHtml(files.html);
+  const std::optional<std::string> html = textutil::ReadWholeFile(files.html);
+  if (!html || mkdir(files.pieces.c_str(), 0700) != 0)
+    return PiecesFailure(input);
+  const fixedlayout::PlanFolders folders{files.folder, files.images, files.pieces};
+  const fixedlayout::FixedBook book =
+      fixedlayout::CutIntoPages(*html, layout, [&](const std::string &address) {
+        return fixedlayout::PictureSize(folders, address);
+      });
+  if (book.pages.empty()) {
+    PrintError("%s is a fixed-layout book without pages", input);
+    return kRenderingFailed;
+  }
+  const auto plan = fixedlayout::PlanPages(book, folders);
+  if (!plan)
+    return PiecesFailure(input);
+  ConvertFolderImages(files.images, 1,
+                      [&](const std::string &name) { return plan->drawn.contains(name); });
+  if (interruption::Signal() != 0)
+    return kInterrupted;
+  if (!plan->jobs.empty()) {
+    const BookFonts fonts(files.images);
+    if (!RenderPdfs(plan->jobs, files.folder)) {
+      std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
+      return RenderingFailure(input);
+    }
+  }
+  try {
+    finishing::WriteFixedLayoutPdf(plan->pages, files.pdf);
+  } catch (const std::exception &error) {
+    PrintError("the pages of %s could not be put together: %s", input, error.what());
+    return kRenderingFailed;
+  }
+  return kConverted;
+}
+
 int RunPipeline(const WorkFiles &files, const char *input, const char *output) {
   if (int result = CopyBookIn(files, input))
     return result;
   std::optional<finishing::FinishingStep> finishing;
-  if (int result = Unpack(files, input, finishing))
+  fixedlayout::LayoutFacts layout;
+  if (int result = Unpack(files, input, finishing, layout))
     return result;
   unlink(files.book.c_str());
-  ConvertFolderImages(files.images, 1);
-  if (interruption::Signal() != 0)
-    return kInterrupted;
-  finishing->PrepareHtml(files.html);
-  const auto jobs = WritePieces(files);
-  if (!jobs) {
-    PrintError("the pages of %s could not be written in the working folder", input);
-    return kRenderingFailed;
-  }
-  const BookFonts fonts(files.images);
-  if (!RenderBook(files, *jobs)) {
-    if (interruption::Signal() != 0)
-      return kInterrupted;
-    PrintError("the PDF could not be rendered from %s", input);
-    return kRenderingFailed;
-  }
+  if (int result = layout.fixed ? RenderFixedLayout(files, input, *finishing, layout)
+                                : RenderReflowable(files, input, *finishing))
+    return result;
   finishing->FinishPdf(files.pdf, files.folder);
   if (interruption::Signal() != 0)
     return kInterrupted;

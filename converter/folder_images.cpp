@@ -87,6 +87,17 @@ void ConvertFolderImages(const std::string &folder, int depth) {
   Walk(folder, depth, ConvertImage, [](const std::string &) {});
 }
 
+void ConvertFolderImages(const std::string &folder, int depth,
+                         const std::function<bool(const std::string &name)> &converts) {
+  Walk(
+      folder, depth,
+      [&](const std::string &name, const std::string &path) {
+        if (converts(name))
+          ConvertImage(name, path);
+      },
+      [](const std::string &) {});
+}
+
 void ClearFolder(const std::string &folder, int depth) {
   Walk(
       folder, depth, [](const std::string &, const std::string &path) { unlink(path.c_str()); },

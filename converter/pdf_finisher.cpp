@@ -303,6 +303,18 @@ void SetDocumentInfo(QPDF &pdf, const BookDetails &details) {
   SetInfoText(info, "/Author", details.author);
 }
 
+void SetReadingDirection(QPDF &pdf, const BookDetails &details) {
+  if (!details.rightToLeft)
+    return;
+  Handle root = pdf.getRoot();
+  Handle preferences = root.getKey("/ViewerPreferences");
+  if (!preferences.isDictionary()) {
+    preferences = Handle::newDictionary();
+    root.replaceKey("/ViewerPreferences", preferences);
+  }
+  preferences.replaceKey("/Direction", Handle::newName("/R2L"));
+}
+
 // Empties every string, in `object` and the direct objects inside it, that
 // holds a trace of the working folder.
 void BlankTraces(Handle object, const FolderTraces &traces) {
@@ -362,6 +374,7 @@ void FinishPdf(const std::string &pdfPath, const std::string &workFolder, const 
   ResolveLinks(pages, places, traces);
   AddOutline(pdf, plan, places);
   SetDocumentInfo(pdf, details);
+  SetReadingDirection(pdf, details);
   BlankAllTraces(pdf, traces);
   WriteOver(pdf, pdfPath);
 }

@@ -15,6 +15,10 @@ namespace finishing {
 struct BookDetails {
   std::string title;
   std::string author;
+  // A fixed-layout book: each page is a page of the book, edge to edge.
+  bool fixedLayout = false;
+  // Its pages are read right to left (manga); viewers pair them so.
+  bool rightToLeft = false;
 };
 
 // Rewrites the PDF at `pdfPath`, rendered from HTML prepared with `plan`:
@@ -24,6 +28,7 @@ struct BookDetails {
 //   into a local file, goes;
 // - an outline from the plan, each entry jumping to its marker's place;
 // - Title and Author from `details`;
+// - for a right-to-left book, the reading direction R2L;
 // - no string of the file is left holding the working folder's path.
 // Throws std::exception when it cannot, and then leaves the file untouched.
 void FinishPdf(const std::string &pdfPath, const std::string &workFolder, const FinishPlan &plan,

@@ -27,8 +27,13 @@ wkhtmltopdf_converter *NewConverter(const RenderJob &job, const std::string &wor
   wkhtmltopdf_set_global_setting(global, "out", job.pdfPath.c_str());
   const std::string cookieJar = workFolder + "myjar.jar";
   wkhtmltopdf_set_global_setting(global, "load.cookieJar", cookieJar.c_str());
+  const bool ownPage = !job.pageWidth.empty() && !job.pageHeight.empty();
   for (const char *side : {"margin.top", "margin.bottom", "margin.left", "margin.right"})
-    wkhtmltopdf_set_global_setting(global, side, kMargin);
+    wkhtmltopdf_set_global_setting(global, side, ownPage ? "0mm" : kMargin);
+  if (ownPage) {
+    wkhtmltopdf_set_global_setting(global, "size.width", job.pageWidth.c_str());
+    wkhtmltopdf_set_global_setting(global, "size.height", job.pageHeight.c_str());
+  }
 
   wkhtmltopdf_object_settings *page = wkhtmltopdf_create_object_settings();
   wkhtmltopdf_set_object_setting(page, "page", job.htmlPath.c_str());

@@ -14,6 +14,10 @@ struct RenderJob {
   std::string htmlPath;
   std::string pdfPath;
   std::size_t weight = 1;
+  // A page of this size (e.g. "105.83mm") without margins; empty for the
+  // book's default page and margins.
+  std::string pageWidth = {};
+  std::string pageHeight = {};
 };
 
 // Writes every job's PDF, as many at once as the machine has cores, with one

@@ -74,12 +74,26 @@ std::string WithoutCdata(std::string_view style) {
   return out;
 }
 
-std::string PartOpening(std::size_t index, const PartBody &body) {
+// The page size a fixed-layout part states in its head, as
+// <meta name="viewport" content="width=W, height=H">; empty when it has none.
+std::string_view PartViewport(std::string_view part, const PartBody &body) {
+  std::string_view viewport;
+  ForEachClosedTag(part.substr(0, body.start), [&](std::string_view tag) {
+    if (viewport.empty() && IsStartTag(tag) && SameName(TagName(tag), "meta") &&
+        SameName(AttributeValue(tag, "name"), "viewport"))
+      viewport = AttributeValue(tag, "content");
+  });
+  return viewport;
+}
+
+std::string PartOpening(std::size_t index, std::string_view part, const PartBody &body) {
   std::string out = "<div class=\"bookconv-part";
   const std::string_view classes = body.tag.empty() ? std::string_view{} : AttributeValue(body.tag, "class");
   if (!classes.empty())
     out += " " + std::string(classes);
   out += "\" id=\"" + PartTopId(index, body) + "\"";
+  if (const std::string_view viewport = PartViewport(part, body); !viewport.empty())
+    out += " data-viewport=\"" + EscapeHtml(viewport) + "\"";
   std::string style = body.tag.empty() ? std::string() : std::string(AttributeValue(body.tag, "style"));
   if (index > 0)
     style += style.empty() ? "page-break-before:always" : ";page-break-before:always";
@@ -116,7 +130,7 @@ bool WriteKf8Html(std::FILE *out, const Kf8Document &document) {
     budget += part.text.size();
   budget = budget * 4 + (std::size_t{16} << 20);
   for (std::size_t i = 0; i < document.parts.size(); ++i) {
-    piece = PartOpening(i, bodies[i]);
+    piece = PartOpening(i, document.parts[i].text, bodies[i]);
     WritePartBody(document.parts[i].text, i, bodies[i], context, budget, piece);
     piece += "</div>\n";
     if (!writer.WritePiece(piece))

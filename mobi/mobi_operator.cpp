@@ -12,6 +12,7 @@
 #include "image_record.h"
 #include "meta_info.h"
 #include "mobi_html.h"
+#include "resc_metadata.h"
 #include "tarn_mobi.h"
 #include "text_util.h"
 
@@ -191,6 +192,9 @@ int MobiOperator::ProcessMetaInfo() {
   ExthFields exth = ReadExth(zero);
   record0->author = std::move(exth.author);
   facts = std::move(exth.facts);
+  // Fixed-layout books made from an OPF may state their layout only there.
+  for (const ByteReader &resource : Kf8ResourceRecords(records->All(), sections))
+    AddRescFacts(resource, facts);
   dictionary = dictionary || exth.dictionary;
   if (exth.coverOffset == ExthFields::kNone)
     return MOBI_OK;

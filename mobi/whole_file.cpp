@@ -33,6 +33,18 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path &path) {
   return bytes;
 }
 
+bool WriteWholeFile(const std::string &path, std::string_view bytes) {
+  std::FILE *out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr)
+    return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  if (std::fclose(out) != 0 || !written) {
+    std::remove(path.c_str());
+    return false;
+  }
+  return true;
+}
+
 void ReplaceFile(const std::string &path, const std::function<void(std::FILE *)> &write) {
   std::string pattern = path + ".XXXXXX";
   const int descriptor = mkstemp(pattern.data());

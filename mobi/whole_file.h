@@ -8,11 +8,16 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace textutil {
 
 // The bytes of the file at `path`, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path &path);
+
+// Writes `bytes` as the file at `path`; a file that cannot be written whole
+// is removed. False when it could not be written.
+bool WriteWholeFile(const std::string &path, std::string_view bytes);
 
 // Why a replacement failed: no new file could be made beside the old one, or
 // the new one could not be written or put in its place.

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "kf8_writer.h"
 #include "mobi_writer.h"
 #include "test_files.h"
 
@@ -116,6 +117,36 @@ TEST(MobiService, MetadataByName) {
   EXPECT_EQ(fact("description"), "(none)");
   EXPECT_EQ(fact("no-such-fact"), "(none)");
   EXPECT_EQ(service.table->GetMetadata(service.table->data, nullptr), nullptr);
+}
+
+// A KF8 book made from an OPF may state its layout only in its RESC
+// resource; what EXTH states wins.
+TEST(MobiService, FixedLayoutFactsFromThePackageMetadata) {
+  testbook::ScratchFolder scratch;
+  testbook::Kf8Book book;
+  book.flow0.Add("<html><head></head><body><div></div></body></html>", {{40, "<p>page</p>"}});
+  using namespace std::string_literals; // the header holds NUL bytes
+  book.resources.push_back(testbook::ToBytes(
+      "RESC\0\0\0\x10\0\0\0\x01\0\0\0\x18size=AI&version=1&type=1"s +
+      "<?xml version=\"1.0\"?><metadata><meta name=\"fixed-layout\" content=\"true\"/>"
+      "<meta name=\"original-resolution\" content=\"1072x1448\"/>"
+      "<meta name=\"primary-writing-mode\" content=\"horizontal-rl\"/></metadata>"
+      "<spine page-progression-direction=\"rtl\"><itemref idref=\"p1\" skelid=\"0\"/></spine>"));
+  book.exth = {{126, testbook::ToBytes("800x1200")}};
+  testbook::WriteFile(scratch.File("book.azw3"), testbook::BuildBook(testbook::Kf8BookSpec(book)));
+  Service service;
+  ASSERT_EQ(service.Init(scratch.File("book.azw3")), MOBI_OK);
+  ASSERT_EQ(service.table->MobiToHtml(service.table->data, scratch.File("book.htm").c_str()),
+            MOBI_OK);
+  auto fact = [&](const char *name) {
+    HeapText text = Take(service.table->GetMetadata(service.table->data, name));
+    return text ? std::string(text.get()) : std::string("(none)");
+  };
+  EXPECT_EQ(fact("fixed-layout"), "true");
+  EXPECT_EQ(fact("original-resolution"), "800x1200");
+  EXPECT_EQ(fact("primary-writing-mode"), "horizontal-rl");
+  EXPECT_EQ(fact("page-progression-direction"), "rtl");
+  EXPECT_EQ(fact("orientation-lock"), "(none)");
 }
 
 } // namespace

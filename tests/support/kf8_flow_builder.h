@@ -79,7 +79,7 @@ struct Kf8FlowBuilder {
     }
   }
 
-private:
+  // `value` in KF8's base 32, `width` digits.
   static std::string Base32(std::uint32_t value, std::size_t width) {
     std::string digits(width, '0');
     for (std::size_t i = width; i-- > 0; value /= 32)
@@ -87,6 +87,7 @@ private:
     return digits;
   }
 
+private:
   std::vector<std::string *> TextsToFill() {
     std::vector<std::string *> texts{&flow0};
     for (std::string &part : assembled)
