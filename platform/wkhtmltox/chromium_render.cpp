@@ -20,13 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Each page and everything it asks for come from an origin of its own, which
-// names no real host: the layer answers every request itself. Pages of
-// different sites get renderer processes of their own, so they are laid out
-// and printed side by side rather than in turn.
+// Each tab and everything its pages ask for come from an origin of its own,
+// which names no real host: the layer answers every request itself. Tabs of
+// different sites get renderer processes of their own, so they lay out and
+// print side by side rather than in turn.
 std::string NewOrigin() {
-  static std::atomic<unsigned> pages{0};
-  return "http://page-" + std::to_string(++pages) + ".bookconv.invalid";
+  static std::atomic<unsigned> tabs{0};
+  return "http://tab-" + std::to_string(++tabs) + ".bookconv.invalid";
 }
 
 constexpr double kMillimetresPerInch = 25.4;
@@ -151,7 +151,8 @@ void AddStyleSheet(std::string &html, const std::string &url) {
 // What the page may read and how it is served, from the object settings.
 class PageFiles {
 public:
-  PageFiles(const ChromiumJob &job) : origin_(NewOrigin()), page_(job.page.lexically_normal()) {
+  PageFiles(const ChromiumJob &job, std::string origin)
+      : origin_(std::move(origin)), page_(job.page.lexically_normal()) {
     const Settings &object = *job.object;
     encoding_ = object.Get("web.defaultEncoding").value_or("");
     loadImages_ = object.IsOn("web.loadImages", true);
@@ -318,8 +319,9 @@ void SaveStream(DevToolsBrowser::Page &page, const std::string &stream, const st
     throw std::runtime_error("cannot write " + path);
 }
 
-bool LoadAndPrint(DevToolsBrowser::Page &page, const ChromiumJob &job, ProgramOutput &events) {
-  const PageFiles files(job);
+bool LoadAndPrint(ChromiumTabs::Tab &tab, const ChromiumJob &job, ProgramOutput &events) {
+  DevToolsBrowser::Page &page = *tab.page;
+  const PageFiles files(job, tab.origin);
   PageEvents onEvent(page, files, events);
   const Settings &object = *job.object;
   const bool script = object.IsOn("web.enableJavascript", true);
@@ -349,7 +351,8 @@ bool LoadAndPrint(DevToolsBrowser::Page &page, const ChromiumJob &job, ProgramOu
   events.SetProgress(100);
 
   events.EnterPhase(1);
-  const Json printed = page.Call("Page.printToPDF", PrintParameters(job.layout, PrintScale(object)), onEvent);
+  const Json printed =
+      page.Call("Page.printToPDF", PrintParameters(job.layout, PrintScale(object)), onEvent);
   SaveStream(page, printed.value("stream", std::string()), job.outputPath, onEvent);
   events.SetProgress(100);
   events.EnterPhase(2);
@@ -378,17 +381,36 @@ PrintLayout LayoutOf(const Settings &global) {
   return layout;
 }
 
-bool RenderWithChromium(DevToolsBrowser &browser, const ChromiumJob &job, ProgramOutput &events) {
+ChromiumTabs::Tab ChromiumTabs::Take() {
+  {
+    const std::lock_guard lock(mutex_);
+    if (!idle_.empty()) {
+      Tab tab = std::move(idle_.back());
+      idle_.pop_back();
+      return tab;
+    }
+  }
+  return {browser_.OpenPage(), NewOrigin()};
+}
+
+void ChromiumTabs::Give(Tab tab) {
+  const std::lock_guard lock(mutex_);
+  idle_.push_back(std::move(tab));
+}
+
+bool RenderWithChromium(ChromiumTabs &tabs, const ChromiumJob &job, ProgramOutput &events) {
   bool written = false;
   try {
-    const std::unique_ptr<DevToolsBrowser::Page> page = browser.OpenPage();
-    written = LoadAndPrint(*page, job, events);
+    ChromiumTabs::Tab tab = tabs.Take();
+    written = LoadAndPrint(tab, job, events);
+    // A tab that failed may be in any state; a new one serves the next page.
+    if (written)
+      tabs.Give(std::move(tab));
   } catch (const std::exception &error) {
     events.Error(error.what());
   }
   if (!written)
     unlink(job.outputPath.c_str()); // a part written is no PDF; a folder there stays
-
   return written;
 }
 

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,9 +37,30 @@ struct ChromiumJob {
   const Settings *object = nullptr;
 };
 
-// Renders `job` in a new page of `browser` and writes the PDF. Reports its
-// phases, progress, errors and warnings through `events`. True when the PDF
-// was written; a page that cannot be loaded or printed writes none.
-bool RenderWithChromium(DevToolsBrowser &browser, const ChromiumJob &job, ProgramOutput &events);
+// The tabs of one browser, kept between conversions: a tab that rendered a
+// page keeps its renderer process, warm, for the next one.
+class ChromiumTabs {
+public:
+  struct Tab {
+    std::unique_ptr<DevToolsBrowser::Page> page;
+    std::string origin;
+  };
+
+  explicit ChromiumTabs(DevToolsBrowser &browser) : browser_(browser) {}
+  // An idle tab, or a new one. Throws std::runtime_error when the browser
+  // cannot open one.
+  Tab Take();
+  void Give(Tab tab);
+
+private:
+  DevToolsBrowser &browser_;
+  std::mutex mutex_;
+  std::vector<Tab> idle_;
+};
+
+// Renders `job` in a tab of `tabs` and writes the PDF. Reports its phases,
+// progress, errors and warnings through `events`. True when the PDF was
+// written; a page that cannot be loaded or printed writes none.
+bool RenderWithChromium(ChromiumTabs &tabs, const ChromiumJob &job, ProgramOutput &events);
 
 } // namespace wkhtmltox

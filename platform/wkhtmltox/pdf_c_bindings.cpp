@@ -145,15 +145,19 @@ public:
   // reports its warning).
   std::pair<wkhtmltox::EngineChoice, bool> Choice();
 
-  wkhtmltox::DevToolsBrowser &Browser(const std::string &program) {
+  // The tabs of the browser, started at the first call.
+  wkhtmltox::ChromiumTabs &Chromium(const std::string &program) {
     const std::lock_guard lock(mutex_);
-    if (!browser_)
+    if (!browser_) {
       browser_ = std::make_unique<wkhtmltox::DevToolsBrowser>(program, ChromiumFlags());
-    return *browser_;
+      tabs_ = std::make_unique<wkhtmltox::ChromiumTabs>(*browser_);
+    }
+    return *tabs_;
   }
 
   void End() {
     const std::lock_guard lock(mutex_);
+    tabs_.reset();
     browser_.reset();
     choice_.reset();
   }
@@ -163,6 +167,7 @@ private:
   std::set<wkhtmltopdf_converter *> converters_;
   std::optional<wkhtmltox::EngineChoice> choice_;
   std::unique_ptr<wkhtmltox::DevToolsBrowser> browser_;
+  std::unique_ptr<wkhtmltox::ChromiumTabs> tabs_;
 };
 
 struct wkhtmltopdf_converter : wkhtmltox::ProgramOutput::Listener {
@@ -308,14 +313,14 @@ bool wkhtmltopdf_converter::RunChromium(const std::string &program,
   job.outputPath = outputPath;
   job.layout = wkhtmltox::LayoutOf(global->settings);
   job.object = pages.front();
-  wkhtmltox::DevToolsBrowser *browser = nullptr;
+  wkhtmltox::ChromiumTabs *tabs = nullptr;
   try {
-    browser = &RenderSession::Get().Browser(program);
+    tabs = &RenderSession::Get().Chromium(program);
   } catch (const std::exception &error) {
     OnError("Cannot run " + program + ": " + error.what());
     return false;
   }
-  return wkhtmltox::RenderWithChromium(*browser, job, output);
+  return wkhtmltox::RenderWithChromium(*tabs, job, output);
 }
 
 extern "C" {
