@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -125,11 +126,36 @@ std::string TakeText(char *text) {
   return copy;
 }
 
+std::string Fact(MobiService *service, const char *name) {
+  return TakeText(service->GetMetadata(service->data, name));
+}
+
+// The lines of a fact the library joins with newlines.
+std::vector<std::string> FactLines(MobiService *service, const char *name) {
+  std::vector<std::string> lines;
+  const std::string text = Fact(service, name);
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = std::min(text.find('\n', from), text.size());
+    lines.push_back(text.substr(from, end - from));
+    from = end + 1;
+  }
+  return lines;
+}
+
 // What the finishing step needs to know of the book, read before ClearUp.
 finishing::FinishingStep ReadFinishingDetails(MobiService *service) {
   finishing::BookDetails details;
   details.title = TakeText(service->GetTitle(service->data));
   details.author = TakeText(service->GetAuthor(service->data));
+  details.languages = FactLines(service, "language");
+  details.publisher = Fact(service, "publisher");
+  details.description = Fact(service, "description");
+  details.date = Fact(service, "date");
+  details.isbn = Fact(service, "isbn");
+  details.asin = Fact(service, "asin");
+  details.subjects = FactLines(service, "subject");
+  details.startId = Fact(service, "start");
+  details.fixedLayout = Fact(service, "fixed-layout") == "true";
   return finishing::FinishingStep(std::move(details),
                                   TakeText(service->GetCoverImageName(service->data)));
 }

@@ -191,6 +191,7 @@ int MobiOperator::ProcessMetaInfo() {
   ExthFields exth = ReadExth(zero);
   record0->author = std::move(exth.author);
   facts = std::move(exth.facts);
+  exthStart = exth.startPosition;
   dictionary = dictionary || exth.dictionary;
   if (exth.coverOffset == ExthFields::kNone)
     return MOBI_OK;
@@ -222,18 +223,24 @@ int MobiOperator::ProcessTextRecord(const char *path) {
   const std::vector<NcxEntry> ncx = BookNcx(*records, TextSection());
   std::vector<FileposAnchor> anchors = CollectFileposTargets(text);
   AddFileposTargets(anchors, ContentsPositions(ncx), text.size());
+  if (const auto start = ReadingStartPosition(text, exthStart)) {
+    AddFileposTargets(anchors, {*start}, text.size());
+    facts.insert_or_assign("start", "filepos" + std::to_string(*start));
+  }
   return WriteBookHtml(path, text, anchors,
                        {record0->textEncoding == 1252, dictionary, ContentsNav(FileposContents(ncx))});
 }
 
 int MobiOperator::ProcessKf8Rendition(const std::string &path) {
-  std::string cover;
+  Kf8Unpacked unpacked;
   const int result = UnpackKf8Rendition(*records, sections,
                                         {path, outputFolder + "/" + bookStem + "_files/", bookStem,
                                          record0->title.value_or(std::string())},
-                                        cover);
-  if (!cover.empty())
-    imageNames.front() = cover;
+                                        unpacked);
+  if (!unpacked.coverName.empty())
+    imageNames.front() = unpacked.coverName;
+  if (!unpacked.startId.empty())
+    facts.insert_or_assign("start", unpacked.startId);
   return result;
 }
 
