@@ -147,15 +147,15 @@ finishing::FinishingStep ReadFinishingDetails(MobiService *service) {
   finishing::BookDetails details;
   details.title = TakeText(service->GetTitle(service->data));
   details.author = TakeText(service->GetAuthor(service->data));
-  details.languages = FactLines(service, "language");
-  details.publisher = Fact(service, "publisher");
-  details.description = Fact(service, "description");
-  details.date = Fact(service, "date");
-  details.isbn = Fact(service, "isbn");
-  details.asin = Fact(service, "asin");
-  details.subjects = FactLines(service, "subject");
-  details.startId = Fact(service, "start");
-  details.fixedLayout = Fact(service, "fixed-layout") == "true";
+  details.facts.languages = FactLines(service, "language");
+  details.facts.publisher = Fact(service, "publisher");
+  details.facts.description = Fact(service, "description");
+  details.facts.date = Fact(service, "date");
+  details.facts.isbn = Fact(service, "isbn");
+  details.facts.asin = Fact(service, "asin");
+  details.facts.subjects = FactLines(service, "subject");
+  details.facts.startId = Fact(service, "start");
+  details.facts.fixedLayout = Fact(service, "fixed-layout") == "true";
   return finishing::FinishingStep(std::move(details),
                                   TakeText(service->GetCoverImageName(service->data)));
 }

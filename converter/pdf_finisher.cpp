@@ -342,8 +342,8 @@ void SetMetadata(QPDF &pdf, const BookDetails &details) {
   Handle info = DocumentInfo(pdf);
   SetInfoText(info, "/Title", BookTextToUtf8(details.title));
   SetInfoText(info, "/Author", BookTextToUtf8(details.author));
-  SetInfoText(info, "/Subject", HtmlFragmentToText(details.description));
-  std::vector<std::string> subjects = CleanTexts(details.subjects);
+  SetInfoText(info, "/Subject", HtmlFragmentToText(details.facts.description));
+  std::vector<std::string> subjects = CleanTexts(details.facts.subjects);
   SetInfoText(info, "/Keywords", Joined(subjects, "; "));
 
   XmpFacts facts;
@@ -355,11 +355,11 @@ void SetMetadata(QPDF &pdf, const BookDetails &details) {
   facts.creatorTool = InfoText(info, "/Creator");
   facts.createDate = InfoDate(info, "/CreationDate");
   facts.modifyDate = InfoDate(info, "/ModDate");
-  facts.publisher = BookTextToUtf8(details.publisher);
-  facts.date = XmpDate(details.date).value_or(std::string());
-  facts.languages = CleanTexts(details.languages);
-  facts.isbn = BookTextToUtf8(details.isbn);
-  facts.asin = BookTextToUtf8(details.asin);
+  facts.publisher = BookTextToUtf8(details.facts.publisher);
+  facts.date = XmpDate(details.facts.date).value_or(std::string());
+  facts.languages = CleanTexts(details.facts.languages);
+  facts.isbn = BookTextToUtf8(details.facts.isbn);
+  facts.asin = BookTextToUtf8(details.facts.asin);
   facts.subjects = std::move(subjects);
   Handle metadata = Handle::newStream(&pdf, XmpPacket(facts));
   metadata.getDict().replaceKey("/Type", Handle::newName("/Metadata"));

@@ -11,13 +11,10 @@
 
 namespace finishing {
 
-// What the library tells about the book, as it gives it; empty when the book
-// has none.
-struct BookDetails {
-  // Bytes in the book's encoding (UTF-8 or Windows-1252).
-  std::string title;
-  std::string author;
-  // UTF-8; the lists hold one entry for each of the book's records.
+// The book's facts besides its title and author, UTF-8 as the library gives
+// them; empty when the book states none. The lists hold one entry for each
+// of the book's records.
+struct BookFacts {
   std::vector<std::string> languages;
   std::string publisher;
   std::string description; // plain text or HTML
@@ -27,6 +24,14 @@ struct BookDetails {
   std::vector<std::string> subjects;
   std::string startId; // the element where reading starts
   bool fixedLayout = false;
+};
+
+// What the library tells about the book. Title and author are bytes in the
+// book's encoding (UTF-8 or Windows-1252), empty when the book has none.
+struct BookDetails {
+  std::string title;
+  std::string author;
+  BookFacts facts = {};
 };
 
 // Rewrites the PDF at `pdfPath`, rendered from HTML prepared with `plan`:
