@@ -486,18 +486,22 @@ FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
   std::vector<Edit> insertions;
   const auto &tags = tagged.Tags();
   const auto linked = LinkedIds(tagged);
-  const auto isStart = [startId](std::optional<std::string_view> id) { return !startId.empty() && id == startId; };
+  const auto isStart = [startId](std::optional<std::string_view> id) {
+    return !startId.empty() && id == startId;
+  };
   for (std::size_t i = 0; i < tags.size(); ++i) {
     if (const auto number = tagged.AnchorNumber(i)) {
       insertions.push_back(Insertion(TextStart(tagged, i), Marker(AnchorMarkKey(*number))));
       if (isStart(tagged.AttributeOf(i, "id")))
         plan.startMarkKey = AnchorMarkKey(*number);
-    } else if (const auto id = tagged.AttributeOf(i, "id"); id && (linked.contains(*id) || isStart(id))) {
+    } else if (const auto id = tagged.AttributeOf(i, "id");
+               id && (linked.contains(*id) || isStart(id))) {
       // Inside the element itself, not its first child: books move a child
       // off the page (a title page's heading kept for readers of the text).
       // An anchor, though, marks the text after it, like a filepos anchor.
       const bool anchor = tags[i].name == "a" && !tagged.AttributeOf(i, "href");
-      insertions.push_back(Insertion(anchor ? TextStart(tagged, i) : tags[i].end, Marker(IdMarkKey(*id))));
+      insertions.push_back(
+          Insertion(anchor ? TextStart(tagged, i) : tags[i].end, Marker(IdMarkKey(*id))));
       if (isStart(id))
         plan.startMarkKey = IdMarkKey(*id);
     }

@@ -45,16 +45,19 @@ Handle FontResources(QPDFPageObjectHelper &page) {
 std::string NumberContent(QPDFPageObjectHelper &page, std::size_t number) {
   const Handle::Rectangle box = page.getCropBox(false, false).getArrayAsRectangle();
   const std::string digits = std::to_string(number);
-  const double x = (box.llx + box.urx - static_cast<double>(digits.size()) * kDigitWidth * kNumberSize) / 2;
+  const double x =
+      (box.llx + box.urx - static_cast<double>(digits.size()) * kDigitWidth * kNumberSize) / 2;
   char content[160];
-  std::snprintf(content, sizeof content, "Q\nq 0 g BT %s %.0f Tf 1 0 0 1 %.2f %.2f Tm (%s) Tj ET Q\n",
-                kFontName, kNumberSize, x, box.lly + kBaselineAboveFoot, digits.c_str());
+  std::snprintf(content, sizeof content,
+                "Q\nq 0 g BT %s %.0f Tf 1 0 0 1 %.2f %.2f Tm (%s) Tj ET Q\n", kFontName,
+                kNumberSize, x, box.lly + kBaselineAboveFoot, digits.c_str());
   return content;
 }
 
 } // namespace
 
-void StampPageNumbers(QPDF &pdf, std::vector<QPDFPageObjectHelper> &pages, std::size_t firstNumbered) {
+void StampPageNumbers(QPDF &pdf, std::vector<QPDFPageObjectHelper> &pages,
+                      std::size_t firstNumbered) {
   if (firstNumbered >= pages.size())
     return;
   const Handle font = NumberFont(pdf);

@@ -15,7 +15,8 @@ namespace finishing {
 // PDF, counted from 1, centred at the foot in a small serif type. The page's
 // own content is wrapped in a saved graphics state, so whatever it leaves set
 // does not move or recolour the number.
-void StampPageNumbers(QPDF &pdf, std::vector<QPDFPageObjectHelper> &pages, std::size_t firstNumbered);
+void StampPageNumbers(QPDF &pdf, std::vector<QPDFPageObjectHelper> &pages,
+                      std::size_t firstNumbered);
 
 // Page labels that make viewers show the same numbers: decimal, from 1 on
 // the first page.

@@ -285,15 +285,15 @@ void AddOutline(QPDF &pdf, const FinishPlan &plan, const Places &places) {
 }
 
 // Where the PDF opens: the page holding the start of reading, else the first.
-void SetOpenAction(QPDF &pdf, const std::vector<QPDFPageObjectHelper> &pages, const FinishPlan &plan,
-                   const Places &places) {
+void SetOpenAction(QPDF &pdf, const std::vector<QPDFPageObjectHelper> &pages,
+                   const FinishPlan &plan, const Places &places) {
   const auto start = plan.startMarkKey.empty() ? places.end() : places.find(plan.startMarkKey);
   if (start != places.end())
     pdf.getRoot().replaceKey("/OpenAction", Destination(start->second));
   else if (!pages.empty())
-    pdf.getRoot().replaceKey("/OpenAction", Handle::newArray({pages.front().getObjectHandle(),
-                                                              Handle::newName("/XYZ"), Handle::newNull(),
-                                                              Handle::newNull(), Handle::newNull()}));
+    pdf.getRoot().replaceKey(
+        "/OpenAction", Handle::newArray({pages.front().getObjectHandle(), Handle::newName("/XYZ"),
+                                         Handle::newNull(), Handle::newNull(), Handle::newNull()}));
 }
 
 std::string Joined(const std::vector<std::string> &texts, std::string_view separator) {

@@ -47,13 +47,15 @@ public:
                             "</rdf:li></rdf:Alt>");
   }
   // An ordered ("Seq") or unordered ("Bag") list.
-  void List(std::string_view property, std::string_view kind, const std::vector<std::string> &values) {
+  void List(std::string_view property, std::string_view kind,
+            const std::vector<std::string> &values) {
     std::string items;
     for (const std::string &value : values)
       if (!value.empty())
         items += "<rdf:li>" + XmlEscaped(value) + "</rdf:li>";
     if (!items.empty())
-      Element(property, "<rdf:" + std::string(kind) + ">" + items + "</rdf:" + std::string(kind) + ">");
+      Element(property,
+              "<rdf:" + std::string(kind) + ">" + items + "</rdf:" + std::string(kind) + ">");
   }
   // Identifiers with their schemes named, as xmp:Identifier qualifies them.
   void Identifiers(const std::vector<std::pair<std::string_view, std::string>> &identifiers) {
@@ -88,7 +90,8 @@ bool DigitsAt(std::string_view text, std::size_t at, std::size_t count) {
 // Reads "-NN" parts of a date, or ":NN" parts of a time, at `at` into `out`
 // while they are there, at most `most`.
 void TakeParts(std::string_view text, std::size_t &at, char separator, int most, std::string &out) {
-  for (int part = 0; part < most && at < text.size() && text[at] == separator && DigitsAt(text, at + 1, 2);
+  for (int part = 0;
+       part < most && at < text.size() && text[at] == separator && DigitsAt(text, at + 1, 2);
        ++part) {
     out.append(text.substr(at, 3));
     at += 3;
@@ -129,7 +132,8 @@ std::optional<std::string> XmpDate(std::string_view bookDate) {
   if (at == bookDate.size())
     return date;
   // A time needs the whole date, and XMP joins the two with "T".
-  if (date.size() != 10 || (bookDate[at] != 'T' && bookDate[at] != ' ') || !DigitsAt(bookDate, at + 1, 2))
+  if (date.size() != 10 || (bookDate[at] != 'T' && bookDate[at] != ' ') ||
+      !DigitsAt(bookDate, at + 1, 2))
     return std::nullopt;
   date += 'T';
   date.append(bookDate.substr(at + 1, 2));

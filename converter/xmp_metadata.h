@@ -16,7 +16,7 @@ struct XmpFacts {
   std::string author;
   std::string description;
   std::string publisher;
-  std::string date;     // as an XMP date (see XmpDate)
+  std::string date; // as an XMP date (see XmpDate)
   std::vector<std::string> languages;
   std::string isbn;
   std::string asin;

@@ -125,13 +125,16 @@ std::vector<FileposAnchor> CollectFileposTargets(std::string_view text) {
   return anchors;
 }
 
-std::optional<std::uint32_t> ReadingStartPosition(std::string_view text, std::optional<std::uint32_t> exthStart) {
+std::optional<std::uint32_t> ReadingStartPosition(std::string_view text,
+                                                  std::optional<std::uint32_t> exthStart) {
   std::size_t bodyAt = 0;
-  while ((bodyAt = text.find('<', bodyAt)) != std::string_view::npos && !StartsWithIgnoringCase(text.substr(bodyAt), "<body"))
+  while ((bodyAt = text.find('<', bodyAt)) != std::string_view::npos &&
+         !StartsWithIgnoringCase(text.substr(bodyAt), "<body"))
     ++bodyAt;
   std::optional<std::uint64_t> guideStart;
   ForEachClosedTag(text.substr(0, bodyAt), [&](std::string_view tag) {
-    if (guideStart || !SameName(TagName(tag), "reference") || !SameName(AttributeValue(tag, "type"), "text"))
+    if (guideStart || !SameName(TagName(tag), "reference") ||
+        !SameName(AttributeValue(tag, "type"), "text"))
       return;
     if (const auto digits = FileposTargetDigits(tag))
       guideStart = textutil::DecimalValue(*digits);

@@ -97,7 +97,8 @@ bool WriteKf8Html(std::FILE *out, const Kf8Document &document, std::string &star
   for (const Kf8Part &part : document.parts)
     bodies.push_back(FindBody(part.text));
   const Kf8Anchors anchors(document.parts, bodies, TargetPositions(document));
-  const std::string *start = document.startPosition ? anchors.IdOf(*document.startPosition) : nullptr;
+  const std::string *start =
+      document.startPosition ? anchors.IdOf(*document.startPosition) : nullptr;
   startId = start ? *start : std::string();
 
   std::string piece = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

@@ -99,8 +99,8 @@ std::unique_ptr<Kf8Text> ReadKf8Text(std::span<const ByteReader> records, std::u
   return owner;
 }
 
-int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections, const Kf8Output &output,
-                       Kf8Unpacked &unpacked) {
+int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
+                       const Kf8Output &output, Kf8Unpacked &unpacked) {
   if (!sections.kf8)
     return MOBI_ERR_KF8;
   std::string text;

@@ -62,5 +62,5 @@ struct Kf8Unpacked {
 // 0; the text decoder's code (7, 8, 9, 11, 3) or MOBI_ERR_KF8 when the
 // section cannot be read, in which case nothing has been written; 1 or 2 when
 // the HTML file cannot be created or written.
-int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections, const Kf8Output &output,
-                       Kf8Unpacked &unpacked);
+int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
+                       const Kf8Output &output, Kf8Unpacked &unpacked);

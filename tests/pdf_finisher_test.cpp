@@ -732,7 +732,8 @@ std::vector<std::vector<FootWord>> FootWords(const std::string &pdfPath) {
 std::size_t NumberedPagesAfterTheFirst(const std::vector<std::vector<FootWord>> &pages) {
   std::size_t numbered = 0;
   for (std::size_t i = 1; i < pages.size(); ++i)
-    numbered += pages[i].size() == 1 && pages[i][0].text == std::to_string(i + 1) && pages[i][0].centred;
+    numbered +=
+        pages[i].size() == 1 && pages[i][0].text == std::to_string(i + 1) && pages[i][0].centred;
   return numbered;
 }
 
@@ -748,11 +749,13 @@ std::string CatalogName(QPDF &pdf, const std::string &key) {
 TEST_F(FinishedBook, ConvertedBookOpensAtItsStartWithItsFactsAndPageNumbers) {
   GeneratedMobi book = MakeMobi(65001, "Vol de nuit", "Antoine de Saint-Exup\xc3\xa9ry");
   const auto text = [](const std::string &value) { return testbook::ToBytes(value); };
-  const std::string publisher = "\xc3\x89" "ditions <Gallimard> & Fils";
+  const std::string publisher = "\xc3\x89"
+                                "ditions <Gallimard> & Fils";
   book.spec.exth.insert(book.spec.exth.end(),
                         {{524, text("fr")},
                          {101, text(publisher)},
-                         {103, text("<p>Un courrier de nuit \xe2\x80\x94 \xe5\xa4\x9c\xe9\x96\x93\xe9\xa3\x9b\xe8\xa1\x8c.</p>")},
+                         {103, text("<p>Un courrier de nuit \xe2\x80\x94 "
+                                    "\xe5\xa4\x9c\xe9\x96\x93\xe9\xa3\x9b\xe8\xa1\x8c.</p>")},
                          {104, text("9782070360024")},
                          {105, text("Aviation")},
                          {105, text("Romans")},
@@ -781,20 +784,22 @@ TEST_F(FinishedBook, ConvertedBookOpensAtItsStartWithItsFactsAndPageNumbers) {
     EXPECT_EQ(pdf.getRoot().getKey("/PageLabels").unparse(), "<< /Nums [ 0 << /S /D >> ] >>");
 
     EXPECT_EQ(CatalogName(pdf, "/Lang"), "fr");
-    EXPECT_TRUE(pdf.getRoot().getKey("/ViewerPreferences").getKey("/DisplayDocTitle").getBoolValue());
+    EXPECT_TRUE(
+        pdf.getRoot().getKey("/ViewerPreferences").getKey("/DisplayDocTitle").getBoolValue());
     std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
     Handle open = pdf.getRoot().getKey("/OpenAction");
     ASSERT_TRUE(open.isArray());
     const auto startPage = std::find_if(pages.begin(), pages.end(), [&](QPDFPageObjectHelper page) {
       return page.getObjectHandle().getObjGen() == open.getArrayItem(0).getObjGen();
     });
-    const double startTop =
-        startPage->getAttribute("/MediaBox", false).getArrayAsRectangle().ury - open.getArrayItem(3).getNumericValue();
+    const double startTop = startPage->getAttribute("/MediaBox", false).getArrayAsRectangle().ury -
+                            open.getArrayItem(3).getNumericValue();
     ExpectLandsOn(static_cast<int>(startPage - pages.begin()), startTop,
                   WordPlaces(conversion.output).at("Opening3"), "start");
 
     Handle info = pdf.getTrailer().getKey("/Info");
-    const std::string description = "Un courrier de nuit \xe2\x80\x94 \xe5\xa4\x9c\xe9\x96\x93\xe9\xa3\x9b\xe8\xa1\x8c.";
+    const std::string description =
+        "Un courrier de nuit \xe2\x80\x94 \xe5\xa4\x9c\xe9\x96\x93\xe9\xa3\x9b\xe8\xa1\x8c.";
     EXPECT_EQ(info.getKey("/Title").getUTF8Value(), "Vol de nuit");
     EXPECT_EQ(info.getKey("/Subject").getUTF8Value(), description);
     EXPECT_EQ(info.getKey("/Keywords").getUTF8Value(), "Aviation; Romans");
@@ -803,7 +808,8 @@ TEST_F(FinishedBook, ConvertedBookOpensAtItsStartWithItsFactsAndPageNumbers) {
     const std::vector<std::string> expectations = {
         "<rdf:li xml:lang=\"x-default\">Vol de nuit</rdf:li>",
         "<rdf:li>Antoine de Saint-Exup\xc3\xa9ry</rdf:li>",
-        "<dc:publisher><rdf:Bag><rdf:li>\xc3\x89" "ditions &lt;Gallimard&gt; &amp; Fils</rdf:li>",
+        "<dc:publisher><rdf:Bag><rdf:li>\xc3\x89"
+        "ditions &lt;Gallimard&gt; &amp; Fils</rdf:li>",
         "<rdf:li xml:lang=\"x-default\">" + description + "</rdf:li>",
         "<dc:language><rdf:Bag><rdf:li>fr</rdf:li></rdf:Bag></dc:language>",
         "<dc:identifier>urn:isbn:9782070360024</dc:identifier>",
