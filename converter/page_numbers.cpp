@@ -28,7 +28,8 @@ Handle NumberFont(QPDF &pdf) {
 
 // The page's /Font resources, made where the page has none of its own.
 Handle FontResources(QPDFPageObjectHelper &page) {
-  Handle resources = page.getAttribute("/Resources", true);
+  // Shared or inherited resources get the font too: it is the same on every page.
+  Handle resources = page.getAttribute("/Resources", false);
   if (!resources.isDictionary()) {
     resources = Handle::newDictionary();
     page.getObjectHandle().replaceKey("/Resources", resources);
