@@ -212,20 +212,22 @@ TEST_F(UnpackBookTest, AKf8BookAndItsHybrid) {
   ExpectSampleRendition(Html(), scratch);
 }
 
-// The guide's reading start outranks EXTH 116; an EXTH 116 outside the text
-// is no start.
+// The guide's reading start outranks EXTH 116, and GetMetadata names its
+// anchor; an EXTH 116 outside the text is no start.
 TEST_F(UnpackBookTest, AKf8ReadingStartFromTheGuide) {
   testbook::Kf8Book book = testbook::SampleKf8Book();
   book.guide = {{"text", "Start", book.flow0.PositionOf(1, "<p class=\"decoy\"")}};
   ASSERT_EQ(Unpack(testbook::Kf8BookSpec(book)), MOBI_OK);
   EXPECT_FALSE(IdOf(Html(), "<p class=\"decoy\"").empty());
   EXPECT_EQ(IdOf(Html(), "<p class=\"opening\""), "");
+  EXPECT_EQ(Take(service->GetMetadata(service->data, "start")), IdOf(Html(), "<p class=\"decoy\""));
 
   book.guide.clear();
   book.exth = {{116, U32(0xFFFFFF00)}};
   ASSERT_EQ(Unpack(testbook::Kf8BookSpec(book)), MOBI_OK);
   EXPECT_EQ(IdOf(Html(), "<p class=\"opening\""), "");
   EXPECT_EQ(IdOf(Html(), "<p class=\"decoy\""), "");
+  EXPECT_EQ(Take(service->GetMetadata(service->data, "start")), "<null>");
 }
 
 } // namespace
