@@ -336,16 +336,19 @@ Handle DocumentInfo(QPDF &pdf) {
   return info;
 }
 
-// The document information from the book, and an XMP packet that says the
-// same and the book's other facts besides.
-void SetMetadata(QPDF &pdf, const BookDetails &details) {
+// The document information from the book.
+void SetDocumentInfo(QPDF &pdf, const BookDetails &details) {
   Handle info = DocumentInfo(pdf);
   SetInfoText(info, "/Title", BookTextToUtf8(details.title));
   SetInfoText(info, "/Author", BookTextToUtf8(details.author));
   SetInfoText(info, "/Subject", HtmlFragmentToText(details.facts.description));
-  std::vector<std::string> subjects = CleanTexts(details.facts.subjects);
-  SetInfoText(info, "/Keywords", Joined(subjects, "; "));
+  SetInfoText(info, "/Keywords", Joined(CleanTexts(details.facts.subjects), "; "));
+}
 
+// An XMP packet that says what the document information says, and the book's
+// other facts besides; the catalog's language and viewer preferences.
+void SetCatalogMetadata(QPDF &pdf, const BookFacts &book) {
+  Handle info = DocumentInfo(pdf);
   XmpFacts facts;
   facts.title = InfoText(info, "/Title");
   facts.author = InfoText(info, "/Author");
@@ -355,12 +358,12 @@ void SetMetadata(QPDF &pdf, const BookDetails &details) {
   facts.creatorTool = InfoText(info, "/Creator");
   facts.createDate = InfoDate(info, "/CreationDate");
   facts.modifyDate = InfoDate(info, "/ModDate");
-  facts.publisher = BookTextToUtf8(details.facts.publisher);
-  facts.date = XmpDate(details.facts.date).value_or(std::string());
-  facts.languages = CleanTexts(details.facts.languages);
-  facts.isbn = BookTextToUtf8(details.facts.isbn);
-  facts.asin = BookTextToUtf8(details.facts.asin);
-  facts.subjects = std::move(subjects);
+  facts.publisher = BookTextToUtf8(book.publisher);
+  facts.date = XmpDate(book.date).value_or(std::string());
+  facts.languages = CleanTexts(book.languages);
+  facts.isbn = BookTextToUtf8(book.isbn);
+  facts.asin = BookTextToUtf8(book.asin);
+  facts.subjects = CleanTexts(book.subjects);
   Handle metadata = Handle::newStream(&pdf, XmpPacket(facts));
   metadata.getDict().replaceKey("/Type", Handle::newName("/Metadata"));
   metadata.getDict().replaceKey("/Subtype", Handle::newName("/XML"));
@@ -439,8 +442,10 @@ void FinishPdf(const std::string &pdfPath, const std::string &workFolder, const 
     StampPageNumbers(pdf, pages, plan.firstNumberedPage);
     SetPageLabels(pdf);
   }
-  SetMetadata(pdf, details);
+  SetDocumentInfo(pdf, details);
   BlankAllTraces(pdf, traces);
+  // After the blanking, so that the packet copies no trace of the folder.
+  SetCatalogMetadata(pdf, details.facts);
   WriteOver(pdf, pdfPath);
 }
 

@@ -141,7 +141,15 @@ std::optional<std::uint32_t> ReadingStartPosition(std::string_view text,
   });
   if (guideStart && *guideStart < text.size())
     return static_cast<std::uint32_t>(*guideStart);
-  return exthStart && *exthStart < text.size() ? exthStart : std::nullopt;
+  // EXTH 116 is a bare number; an anchor inside a tag would break the tag.
+  const auto insideTag = [text](std::size_t position) {
+    const std::size_t bracket =
+        position == 0 ? std::string_view::npos : text.find_last_of("<>", position - 1);
+    return bracket != std::string_view::npos && text[bracket] == '<';
+  };
+  if (!exthStart || *exthStart >= text.size() || insideTag(*exthStart))
+    return std::nullopt;
+  return exthStart;
 }
 
 void AddFileposTargets(std::vector<FileposAnchor> &anchors, const std::vector<std::uint32_t> &positions,

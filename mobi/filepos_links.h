@@ -31,7 +31,8 @@ std::vector<FileposAnchor> CollectFileposTargets(std::string_view text);
 
 // Where reading starts in the MOBI6 `text`: the filepos of the guide's
 // <reference type="text">, else `exthStart` (EXTH 116); only a place inside
-// the text counts. The guide is looked for before the body.
+// the text counts, and for EXTH 116 only one outside a tag. The guide is
+// looked for before the body.
 std::optional<std::uint32_t> ReadingStartPosition(std::string_view text,
                                                   std::optional<std::uint32_t> exthStart);
 
