@@ -55,6 +55,21 @@ std::string NumberContent(QPDFPageObjectHelper &page, std::size_t number) {
   return content;
 }
 
+// The page's content streams between `before` and `after`.
+void WrapContents(QPDFPageObjectHelper &page, Handle before, Handle after) {
+  Handle object = page.getObjectHandle();
+  Handle contents = object.getKey("/Contents");
+  std::vector<Handle> streams{before};
+  if (contents.isArray()) {
+    const std::vector<Handle> own = contents.getArrayAsVector();
+    streams.insert(streams.end(), own.begin(), own.end());
+  } else if (contents.isStream()) {
+    streams.push_back(contents);
+  }
+  streams.push_back(after);
+  object.replaceKey("/Contents", Handle::newArray(streams));
+}
+
 } // namespace
 
 void StampPageNumbers(QPDF &pdf, std::vector<QPDFPageObjectHelper> &pages,
@@ -67,8 +82,7 @@ void StampPageNumbers(QPDF &pdf, std::vector<QPDFPageObjectHelper> &pages,
   for (std::size_t i = firstNumbered; i < pages.size(); ++i) {
     QPDFPageObjectHelper &page = pages[i];
     FontResources(page).replaceKey(kFontName, font);
-    page.addPageContents(save, true);
-    page.addPageContents(Handle::newStream(&pdf, NumberContent(page, i + 1)), false);
+    WrapContents(page, save, Handle::newStream(&pdf, NumberContent(page, i + 1)));
   }
 }
 
