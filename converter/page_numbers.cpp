@@ -48,10 +48,12 @@ std::string NumberContent(QPDFPageObjectHelper &page, std::size_t number) {
   const std::string digits = std::to_string(number);
   const double x =
       (box.llx + box.urx - static_cast<double>(digits.size()) * kDigitWidth * kNumberSize) / 2;
-  char content[160];
+  // Marked as pagination, which screen readers pass over.
+  char content[200];
   std::snprintf(content, sizeof content,
-                "Q\nq 0 g BT %s %.0f Tf 1 0 0 1 %.2f %.2f Tm (%s) Tj ET Q\n", kFontName,
-                kNumberSize, x, box.lly + kBaselineAboveFoot, digits.c_str());
+                "Q\nq /Artifact << /Type /Pagination >> BDC 0 g BT %s %.0f Tf 1 0 0 1 %.2f %.2f Tm "
+                "(%s) Tj ET EMC Q\n",
+                kFontName, kNumberSize, x, box.lly + kBaselineAboveFoot, digits.c_str());
   return content;
 }
 
