@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -138,6 +139,18 @@ fixedlayout::LayoutFacts ReadLayoutFacts(MobiService *service) {
       Fact(service, "page-progression-direction"), Fact(service, "primary-writing-mode"));
 }
 
+// The lines of a fact the library joins with newlines.
+std::vector<std::string> FactLines(MobiService *service, const char *name) {
+  std::vector<std::string> lines;
+  const std::string text = Fact(service, name);
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = std::min(text.find('\n', from), text.size());
+    lines.push_back(text.substr(from, end - from));
+    from = end + 1;
+  }
+  return lines;
+}
+
 // What the finishing step needs to know of the book, read before ClearUp.
 finishing::FinishingStep ReadFinishingDetails(MobiService *service,
                                               const fixedlayout::LayoutFacts &layout) {
@@ -147,6 +160,14 @@ finishing::FinishingStep ReadFinishingDetails(MobiService *service,
   details.fixedLayout = layout.fixed;
   // A reflowable book's reading direction stays the viewer's choice.
   details.rightToLeft = layout.fixed && layout.rightToLeft;
+  details.facts.languages = FactLines(service, "language");
+  details.facts.publisher = Fact(service, "publisher");
+  details.facts.description = Fact(service, "description");
+  details.facts.date = Fact(service, "date");
+  details.facts.isbn = Fact(service, "isbn");
+  details.facts.asin = Fact(service, "asin");
+  details.facts.subjects = FactLines(service, "subject");
+  details.facts.startId = Fact(service, "start");
   return finishing::FinishingStep(std::move(details),
                                   TakeText(service->GetCoverImageName(service->data)));
 }

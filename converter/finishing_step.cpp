@@ -20,7 +20,7 @@ FinishingStep::FinishingStep(BookDetails details, std::string coverImage)
 
 void FinishingStep::PrepareHtml(const std::string &htmlPath) {
   try {
-    plan_ = PrepareHtmlFile(htmlPath, coverImage_);
+    plan_ = PrepareHtmlFile(htmlPath, coverImage_, details_.facts.startId);
   } catch (const std::exception &error) {
     // Finishing still runs, to set the title and drop the links that would
     // lead into the working folder; the warning comes after it.
@@ -28,6 +28,8 @@ void FinishingStep::PrepareHtml(const std::string &htmlPath) {
   } catch (...) {
     prepareFailure_ = "the HTML could not be prepared";
   }
+  // A fixed layout's pages are the book's own, and so are their numbers.
+  plan_.numberPages = !details_.fixedLayout;
 }
 
 void FinishingStep::FinishPdf(const std::string &pdfPath, const std::string &workFolder) {

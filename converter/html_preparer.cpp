@@ -480,22 +480,36 @@ std::string IdMarkKey(std::string_view id) {
 }
 
 FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
-                           const std::filesystem::path &htmlFolder) {
+                           const std::filesystem::path &htmlFolder, std::string_view startId) {
   const TaggedHtml tagged(html);
   FinishPlan plan;
   std::vector<Edit> insertions;
   const auto &tags = tagged.Tags();
   const auto linked = LinkedIds(tagged);
+  const auto isStart = [startId](std::optional<std::string_view> id) {
+    return !startId.empty() && id == startId;
+  };
   for (std::size_t i = 0; i < tags.size(); ++i) {
-    if (const auto number = tagged.AnchorNumber(i))
+    if (const auto number = tagged.AnchorNumber(i)) {
       insertions.push_back(Insertion(TextStart(tagged, i), Marker(AnchorMarkKey(*number))));
-    else if (const auto id = tagged.AttributeOf(i, "id"); id && linked.contains(*id))
+      if (isStart(tagged.AttributeOf(i, "id")))
+        plan.startMarkKey = AnchorMarkKey(*number);
+    } else if (const auto id = tagged.AttributeOf(i, "id");
+               id && (linked.contains(*id) || isStart(id))) {
       // Inside the element itself, not its first child: books move a child
       // off the page (a title page's heading kept for readers of the text).
-      insertions.push_back(Insertion(tags[i].end, Marker(IdMarkKey(*id))));
-    if (const auto href = tagged.AttributeOf(i, "href"); href && href->size() > 1 && href->front() == '#') {
+      // An anchor, though, marks the text after it, like a filepos anchor.
+      const bool anchor = tags[i].name == "a" && !tagged.AttributeOf(i, "href");
+      insertions.push_back(
+          Insertion(anchor ? TextStart(tagged, i) : tags[i].end, Marker(IdMarkKey(*id))));
+      if (isStart(id))
+        plan.startMarkKey = IdMarkKey(*id);
+    }
+    if (const auto href = tagged.AttributeOf(i, "href");
+        href && href->size() > 1 && href->front() == '#') {
       const auto begin = static_cast<std::size_t>(href->data() - html.data());
-      insertions.push_back({begin, begin + href->size(), std::string(kLinkScheme) + IdMarkKey(href->substr(1))});
+      insertions.push_back(
+          {begin, begin + href->size(), std::string(kLinkScheme) + IdMarkKey(href->substr(1))});
     }
     // The library rewrites only links whose one attribute is filepos; the
     // others would render as plain text.
@@ -513,18 +527,21 @@ FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
       plan.outline.push_back(std::move(heading.entry));
     }
 
-  if (NeedsCoverPage(tagged, coverImage, htmlFolder))
+  if (NeedsCoverPage(tagged, coverImage, htmlFolder)) {
     insertions.push_back(Insertion(CoverPlace(tagged), CoverPage(coverImage)));
+    plan.firstNumberedPage = 1;
+  }
   ApplyEdits(html, std::move(insertions));
   return plan;
 }
 
-FinishPlan PrepareHtmlFile(const std::string &htmlPath, const std::string &coverImage) {
+FinishPlan PrepareHtmlFile(const std::string &htmlPath, const std::string &coverImage,
+                           std::string_view startId) {
   auto html = ReadWholeFile(htmlPath);
   if (!html)
     throw std::runtime_error("cannot read " + htmlPath);
   const std::filesystem::path folder = std::filesystem::path(htmlPath).parent_path();
-  FinishPlan plan = PrepareHtmlText(*html, coverImage, folder);
+  FinishPlan plan = PrepareHtmlText(*html, coverImage, folder, startId);
 
   ReplaceFile(htmlPath, [&](std::FILE *file) {
     std::fwrite(html->data(), 1, html->size(), file);

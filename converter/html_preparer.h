@@ -45,18 +45,27 @@ struct OutlineEntry {
 struct FinishPlan {
   // The book's contents list, else its contents page, else its headings.
   std::vector<OutlineEntry> outline;
+  // The marker where reading starts; empty when the book names no start.
+  std::string startMarkKey;
+  // Page numbers: whether the pages carry them (a fixed layout's do not),
+  // and the first page, counted from 0, that does (a cover page does not).
+  bool numberPages = true;
+  std::size_t firstNumberedPage = 0;
 };
 
 // Adds the markers to `html` (the library's UTF-8 output) and returns the
 // outline. Every anchor "fileposN" and every element whose id a "#" link names
-// gets a marker, and every "#ID" link becomes a link of kLinkScheme. `coverImage` is the library's cover name, relative to `htmlFolder`;
+// gets a marker, and so does the element whose id is `startId`, where reading
+// starts; every "#ID" link becomes a link of kLinkScheme. `coverImage` is the
+// library's cover name, relative to `htmlFolder`;
 // a cover page showing it goes first when that file exists and no picture of
 // the book is that file or a copy of it. An empty name adds no cover.
 FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
-                           const std::filesystem::path &htmlFolder);
+                           const std::filesystem::path &htmlFolder, std::string_view startId = {});
 
 // Rewrites the HTML file at `htmlPath` with PrepareHtmlText. Throws
 // std::runtime_error, leaving the file as it was, when it cannot.
-FinishPlan PrepareHtmlFile(const std::string &htmlPath, const std::string &coverImage);
+FinishPlan PrepareHtmlFile(const std::string &htmlPath, const std::string &coverImage,
+                           std::string_view startId = {});
 
 } // namespace finishing

@@ -15,9 +15,11 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include "page_numbers.h"
 #include "pdf_text.h"
 #include "text_util.h"
 #include "whole_file.h"
+#include "xmp_metadata.h"
 
 namespace finishing {
 
@@ -286,21 +288,99 @@ void AddOutline(QPDF &pdf, const FinishPlan &plan, const Places &places) {
   root.replaceKey("/PageMode", Handle::newName("/UseOutlines"));
 }
 
-void SetInfoText(Handle info, const std::string &key, const std::string &bookBytes) {
-  const std::string text = BookTextToUtf8(bookBytes);
+// Where the PDF opens: the page holding the start of reading, else the first.
+void SetOpenAction(QPDF &pdf, const std::vector<QPDFPageObjectHelper> &pages,
+                   const FinishPlan &plan, const Places &places) {
+  const auto start = plan.startMarkKey.empty() ? places.end() : places.find(plan.startMarkKey);
+  if (start != places.end())
+    pdf.getRoot().replaceKey("/OpenAction", Destination(start->second));
+  else if (!pages.empty())
+    pdf.getRoot().replaceKey(
+        "/OpenAction", Handle::newArray({pages.front().getObjectHandle(), Handle::newName("/XYZ"),
+                                         Handle::newNull(), Handle::newNull(), Handle::newNull()}));
+}
+
+std::string Joined(const std::vector<std::string> &texts, std::string_view separator) {
+  std::string joined;
+  for (const std::string &text : texts)
+    joined += (joined.empty() ? "" : std::string(separator)) + text;
+  return joined;
+}
+
+// The texts of `texts` that are not empty once cleaned up.
+std::vector<std::string> CleanTexts(const std::vector<std::string> &texts) {
+  std::vector<std::string> cleaned;
+  for (const std::string &text : texts)
+    if (std::string clean = BookTextToUtf8(text); !clean.empty())
+      cleaned.push_back(std::move(clean));
+  return cleaned;
+}
+
+void SetInfoText(Handle info, const std::string &key, const std::string &text) {
   if (!text.empty())
     info.replaceKey(key, Handle::newUnicodeString(text));
 }
 
-void SetDocumentInfo(QPDF &pdf, const BookDetails &details) {
+std::string InfoText(Handle info, const std::string &key) {
+  Handle value = info.getKey(key);
+  return value.isString() ? value.getUTF8Value() : std::string();
+}
+
+std::string InfoDate(Handle info, const std::string &key) {
+  return XmpDateOfPdfDate(InfoText(info, key)).value_or(std::string());
+}
+
+Handle DocumentInfo(QPDF &pdf) {
   Handle trailer = pdf.getTrailer();
   Handle info = trailer.getKey("/Info");
   if (!info.isDictionary()) {
     info = pdf.makeIndirectObject(Handle::newDictionary());
     trailer.replaceKey("/Info", info);
   }
-  SetInfoText(info, "/Title", details.title);
-  SetInfoText(info, "/Author", details.author);
+  return info;
+}
+
+// The document information from the book.
+void SetDocumentInfo(QPDF &pdf, const BookDetails &details) {
+  Handle info = DocumentInfo(pdf);
+  SetInfoText(info, "/Title", BookTextToUtf8(details.title));
+  SetInfoText(info, "/Author", BookTextToUtf8(details.author));
+  SetInfoText(info, "/Subject", HtmlFragmentToText(details.facts.description));
+  SetInfoText(info, "/Keywords", Joined(CleanTexts(details.facts.subjects), "; "));
+}
+
+// An XMP packet that says what the document information says, and the book's
+// other facts besides; the catalog's language and viewer preferences.
+void SetCatalogMetadata(QPDF &pdf, const BookFacts &book) {
+  Handle info = DocumentInfo(pdf);
+  XmpFacts facts;
+  facts.title = InfoText(info, "/Title");
+  facts.author = InfoText(info, "/Author");
+  facts.description = InfoText(info, "/Subject");
+  facts.keywords = InfoText(info, "/Keywords");
+  facts.producer = InfoText(info, "/Producer");
+  facts.creatorTool = InfoText(info, "/Creator");
+  facts.createDate = InfoDate(info, "/CreationDate");
+  facts.modifyDate = InfoDate(info, "/ModDate");
+  facts.publisher = BookTextToUtf8(book.publisher);
+  facts.date = XmpDate(book.date).value_or(std::string());
+  facts.languages = CleanTexts(book.languages);
+  facts.isbn = BookTextToUtf8(book.isbn);
+  facts.asin = BookTextToUtf8(book.asin);
+  facts.subjects = CleanTexts(book.subjects);
+  Handle metadata = Handle::newStream(&pdf, XmpPacket(facts));
+  metadata.getDict().replaceKey("/Type", Handle::newName("/Metadata"));
+  metadata.getDict().replaceKey("/Subtype", Handle::newName("/XML"));
+  Handle root = pdf.getRoot();
+  root.replaceKey("/Metadata", metadata);
+  if (!facts.languages.empty())
+    root.replaceKey("/Lang", Handle::newUnicodeString(facts.languages.front()));
+  Handle preferences = root.getKey("/ViewerPreferences");
+  if (!preferences.isDictionary()) {
+    preferences = Handle::newDictionary();
+    root.replaceKey("/ViewerPreferences", preferences);
+  }
+  preferences.replaceKey("/DisplayDocTitle", Handle::newBool(true));
 }
 
 void SetReadingDirection(QPDF &pdf, const BookDetails &details) {
@@ -373,9 +453,16 @@ void FinishPdf(const std::string &pdfPath, const std::string &workFolder, const 
   const Places places = TakeMarkers(pages);
   ResolveLinks(pages, places, traces);
   AddOutline(pdf, plan, places);
+  SetOpenAction(pdf, pages, plan, places);
+  if (plan.numberPages) {
+    StampPageNumbers(pdf, pages, plan.firstNumberedPage);
+    SetPageLabels(pdf);
+  }
   SetDocumentInfo(pdf, details);
   SetReadingDirection(pdf, details);
   BlankAllTraces(pdf, traces);
+  // After the blanking, so that the packet copies no trace of the folder.
+  SetCatalogMetadata(pdf, details.facts);
   WriteOver(pdf, pdfPath);
 }
 

@@ -51,7 +51,9 @@ typedef struct MobiService {
    *   "publisher" 101, "description" 103, "isbn" 104, "subject" 105,
    *   "date" 106, "asin" 113, "fixed-layout" 122, "orientation-lock" 124,
    *   "original-resolution" 126, "language" 524, "primary-writing-mode" 525,
-   *   "page-progression-direction" 527. */
+   *   "page-progression-direction" 527.
+   * And "start": the id of the HTML element where reading starts (the
+   * guide's "text" reference, else EXTH 116), when it lies in the text. */
   char *(*GetMetadata)(MobiData *data, const char *name);
 } MobiService;
 

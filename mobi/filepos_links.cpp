@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "chinese_code.h"
+#include "kf8_markup.h"
 #include "markup_tags.h"
 #include "text_util.h"
 
@@ -122,6 +123,33 @@ std::vector<FileposAnchor> CollectFileposTargets(std::string_view text) {
   });
   SortUnique(anchors);
   return anchors;
+}
+
+std::optional<std::uint32_t> ReadingStartPosition(std::string_view text,
+                                                  std::optional<std::uint32_t> exthStart) {
+  std::size_t bodyAt = 0;
+  while ((bodyAt = text.find('<', bodyAt)) != std::string_view::npos &&
+         !StartsWithIgnoringCase(text.substr(bodyAt), "<body"))
+    ++bodyAt;
+  std::optional<std::uint64_t> guideStart;
+  ForEachClosedTag(text.substr(0, bodyAt), [&](std::string_view tag) {
+    if (guideStart || !SameName(TagName(tag), "reference") ||
+        !SameName(AttributeValue(tag, "type"), "text"))
+      return;
+    if (const auto digits = FileposTargetDigits(tag))
+      guideStart = textutil::DecimalValue(*digits);
+  });
+  if (guideStart && *guideStart < text.size())
+    return static_cast<std::uint32_t>(*guideStart);
+  // EXTH 116 is a bare number; an anchor inside a tag would break the tag.
+  const auto insideTag = [text](std::size_t position) {
+    const std::size_t bracket =
+        position == 0 ? std::string_view::npos : text.find_last_of("<>", position - 1);
+    return bracket != std::string_view::npos && text[bracket] == '<';
+  };
+  if (!exthStart || *exthStart >= text.size() || insideTag(*exthStart))
+    return std::nullopt;
+  return exthStart;
 }
 
 void AddFileposTargets(std::vector<FileposAnchor> &anchors, const std::vector<std::uint32_t> &positions,

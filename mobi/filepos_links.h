@@ -29,6 +29,13 @@ std::optional<std::string_view> FileposLinkDigits(std::string_view tag);
 // text order. A target past the end of the text is placed at its end.
 std::vector<FileposAnchor> CollectFileposTargets(std::string_view text);
 
+// Where reading starts in the MOBI6 `text`: the filepos of the guide's
+// <reference type="text">, else `exthStart` (EXTH 116); only a place inside
+// the text counts, and for EXTH 116 only one outside a tag. The guide is
+// looked for before the body.
+std::optional<std::uint32_t> ReadingStartPosition(std::string_view text,
+                                                  std::optional<std::uint32_t> exthStart);
+
 // Adds a target at each of `positions` (the book's contents, say) to
 // `anchors`, keeping them in text order and each target once.
 void AddFileposTargets(std::vector<FileposAnchor> &anchors, const std::vector<std::uint32_t> &positions,

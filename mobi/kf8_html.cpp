@@ -104,13 +104,16 @@ std::string PartOpening(std::size_t index, std::string_view part, const PartBody
 
 } // namespace
 
-bool WriteKf8Html(std::FILE *out, const Kf8Document &document) {
+bool WriteKf8Html(std::FILE *out, const Kf8Document &document, std::string &startId) {
   HtmlPieceWriter writer(out, document.windows1252);
   std::vector<PartBody> bodies;
   bodies.reserve(document.parts.size());
   for (const Kf8Part &part : document.parts)
     bodies.push_back(FindBody(part.text));
   const Kf8Anchors anchors(document.parts, bodies, TargetPositions(document));
+  const std::string *start =
+      document.startPosition ? anchors.IdOf(*document.startPosition) : nullptr;
+  startId = start ? *start : std::string();
 
   std::string piece = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                       "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"/>";

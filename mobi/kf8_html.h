@@ -22,11 +22,13 @@ struct Kf8Document {
   const std::vector<FragmentEntry> &fragments;
   const std::vector<NcxEntry> &contents;
   const std::vector<GuideEntry> &guide;
-  std::optional<std::uint32_t> startPosition; // the reading start, a raw flow-0 position, to anchor
+  std::optional<std::uint64_t> startPosition; // the reading start, a raw flow-0 position, to anchor
   std::string title;                          // UTF-8
   const Kf8Resources &resources;
   bool windows1252 = false; // the book declares Windows-1252 text
 };
 
-// Writes the document to `out`, part by part. False on a short write.
-bool WriteKf8Html(std::FILE *out, const Kf8Document &document);
+// Writes the document to `out`, part by part, and sets `startId` to the id of
+// the anchor at the reading start (empty when there is none). False on a
+// short write.
+bool WriteKf8Html(std::FILE *out, const Kf8Document &document, std::string &startId);

@@ -50,18 +50,21 @@ bool NamesReadingStart(const GuideEntry &entry) {
   return entry.type == "text" || entry.type == "start";
 }
 
-// The reading start EXTH 116 of `header` gives, needed only when the guide
-// names none that lies in the text. A value outside flow 0 is no start.
-std::optional<std::uint32_t> ExthStart(const Kf8Text &book, const ByteReader &header) {
+// Where reading starts: the guide's "text" (or "start") entry, else EXTH 116
+// of `header`. Only a place inside flow 0 counts.
+std::optional<std::uint64_t> ReadingStart(const Kf8Text &book, const ByteReader &header) {
   const std::size_t textEnd = book.flows[0].text.size();
   const auto inText = [textEnd](std::optional<std::uint64_t> position) {
     return position && *position < textEnd;
   };
-  for (const GuideEntry &entry : book.guide)
-    if (NamesReadingStart(entry) && entry.fid &&
-        inText(FragmentPosition(book.fragments, *entry.fid, entry.offset.value_or(0))))
-      return std::nullopt;
-  const std::optional<std::uint32_t> start = ReadExth(header).startPosition;
+  for (const GuideEntry &entry : book.guide) {
+    if (!NamesReadingStart(entry) || !entry.fid)
+      continue;
+    const auto position = FragmentPosition(book.fragments, *entry.fid, entry.offset.value_or(0));
+    if (inText(position))
+      return position;
+  }
+  const std::optional<std::uint64_t> start = ReadExth(header).startPosition;
   return inText(start) ? start : std::nullopt;
 }
 
@@ -92,12 +95,12 @@ std::unique_ptr<Kf8Text> ReadKf8Text(std::span<const ByteReader> records, std::u
     book.contents = ReadNcx(*ncx);
   if (const auto guide = IndexAt(records, kf8Header, kGuideIndex))
     book.guide = ReadGuide(*guide);
-  book.startPosition = ExthStart(book, records[kf8Header]);
+  book.startPosition = ReadingStart(book, records[kf8Header]);
   return owner;
 }
 
-int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections, const Kf8Output &output,
-                       std::string &coverName) {
+int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
+                       const Kf8Output &output, Kf8Unpacked &unpacked) {
   if (!sections.kf8)
     return MOBI_ERR_KF8;
   std::string text;
@@ -109,7 +112,7 @@ int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
   const Kf8Resources resources =
       WriteKf8Resources(Kf8ResourceRecords(records.All(), sections), output.resourceFolder, output.bookStem,
                         Kf8CoverOffset(records.All(), sections));
-  coverName = resources.Name(0);
+  unpacked.coverName = resources.Name(0);
   CFile out(std::fopen(output.htmlPath.c_str(), "wb"));
   if (!out)
     return MOBI_ERR_OPEN;
@@ -117,7 +120,7 @@ int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
   const Kf8Document document{book->parts,    book->flows, book->fragments,
                              book->contents, book->guide, book->startPosition,
                              output.title,   resources,   windows1252};
-  const bool written = WriteKf8Html(out.get(), document);
+  const bool written = WriteKf8Html(out.get(), document, unpacked.startId);
   if (std::fclose(out.release()) != 0 || !written)
     return MOBI_ERR_WRITE;
   return MOBI_OK;

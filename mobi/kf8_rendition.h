@@ -31,9 +31,8 @@ struct Kf8Text {
   std::vector<FragmentEntry> fragments;
   std::vector<NcxEntry> contents;
   std::vector<GuideEntry> guide;
-  // EXTH 116, where the guide names no reading start in the text, when it
-  // lies in flow 0.
-  std::optional<std::uint32_t> startPosition;
+  // The reading start: the guide's, else EXTH 116, when it lies in flow 0.
+  std::optional<std::uint64_t> startPosition;
 };
 
 // The rendition whose header is `records[kf8Header]`, from its decoded `text`.
@@ -51,10 +50,17 @@ struct Kf8Output {
   std::string title; // UTF-8; empty for none
 };
 
+// What unpacking found out for the caller: the cover's file name and the id
+// of the element where reading starts, each empty when the book has none.
+struct Kf8Unpacked {
+  std::string coverName;
+  std::string startId;
+};
+
 // Unpacks the KF8 section of `sections` into the HTML file and its resource
-// folder; sets `coverName` to the cover's file name when it has one. Result:
+// folder, and fills `unpacked`. Result:
 // 0; the text decoder's code (7, 8, 9, 11, 3) or MOBI_ERR_KF8 when the
 // section cannot be read, in which case nothing has been written; 1 or 2 when
 // the HTML file cannot be created or written.
-int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections, const Kf8Output &output,
-                       std::string &coverName);
+int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
+                       const Kf8Output &output, Kf8Unpacked &unpacked);

@@ -19,8 +19,9 @@ struct ExthFields {
   std::optional<std::string> author;  // "Last, First" turned to "First Last"
   std::uint32_t coverOffset = kNone;  // EXTH 201, from the first image record
   std::uint32_t kf8Boundary = kNone;  // EXTH 121: the KF8 header record
-  // EXTH 116, a KF8 text's reading start as a raw flow-0 position; the last
-  // copy, as some makers write a wrong one before it.
+  // EXTH 116, the reading start: a raw flow-0 position in a KF8 text, a
+  // filepos in a MOBI6 one; the last copy, as some makers write a wrong one
+  // before it.
   std::optional<std::uint32_t> startPosition;
   bool dictionary = false;            // EXTH 531 or 532 (dictionary languages)
   BookFacts facts;

@@ -192,6 +192,7 @@ int MobiOperator::ProcessMetaInfo() {
   ExthFields exth = ReadExth(zero);
   record0->author = std::move(exth.author);
   facts = std::move(exth.facts);
+  exthStart = exth.startPosition;
   // Fixed-layout books made from an OPF may state their layout only there.
   for (const ByteReader &resource : Kf8ResourceRecords(records->All(), sections))
     AddRescFacts(resource, facts);
@@ -226,18 +227,24 @@ int MobiOperator::ProcessTextRecord(const char *path) {
   const std::vector<NcxEntry> ncx = BookNcx(*records, TextSection());
   std::vector<FileposAnchor> anchors = CollectFileposTargets(text);
   AddFileposTargets(anchors, ContentsPositions(ncx), text.size());
+  if (const auto start = ReadingStartPosition(text, exthStart)) {
+    AddFileposTargets(anchors, {*start}, text.size());
+    facts.insert_or_assign("start", "filepos" + std::to_string(*start));
+  }
   return WriteBookHtml(path, text, anchors,
                        {record0->textEncoding == 1252, dictionary, ContentsNav(FileposContents(ncx))});
 }
 
 int MobiOperator::ProcessKf8Rendition(const std::string &path) {
-  std::string cover;
+  Kf8Unpacked unpacked;
   const int result = UnpackKf8Rendition(*records, sections,
                                         {path, outputFolder + "/" + bookStem + "_files/", bookStem,
                                          record0->title.value_or(std::string())},
-                                        cover);
-  if (!cover.empty())
-    imageNames.front() = cover;
+                                        unpacked);
+  if (!unpacked.coverName.empty())
+    imageNames.front() = unpacked.coverName;
+  if (!unpacked.startId.empty())
+    facts.insert_or_assign("start", unpacked.startId);
   return result;
 }
 

@@ -87,4 +87,5 @@ private:
   TextLayout textLayout;
   bool dictionary = false;
   BookFacts facts;
+  std::optional<std::uint32_t> exthStart; // EXTH 116 of the text section's header
 };

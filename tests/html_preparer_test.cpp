@@ -10,6 +10,7 @@
 
 #include "pdf_text.h"
 #include "test_files.h"
+#include "xmp_metadata.h"
 
 namespace {
 
@@ -234,6 +235,29 @@ TEST(HtmlPreparerFile, ReplacesTheFileAndLeavesNothingElse) {
                           std::filesystem::directory_iterator()),
             1);
   EXPECT_THROW(finishing::PrepareHtmlFile(scratch.File("missing.htm"), ""), std::runtime_error);
+}
+
+// Dates as books and renderers write them, in XMP's form; anything else is
+// left out rather than guessed at.
+TEST(XmpDates, BookAndPdfDatesInIsoForm) {
+  const std::pair<std::string, std::string> bookDates[] = {
+      {"2001-10-01", "2001-10-01"},
+      {" 1931 ", "1931"},
+      {"2025-04-28 18:16:24.255372+00:00", "2025-04-28T18:16:24.255372+00:00"},
+      {"1999-12-01T00:00:00+0100", "1999-12-01T00:00:00+01:00"},
+      {"2009-05-04T10:20Z", "2009-05-04T10:20Z"},
+      {"June 2008", ""},
+      {"2008-06-04 noon", ""},
+      {"2008-06T10:00", ""}};
+  for (const auto &[given, expected] : bookDates)
+    EXPECT_EQ(finishing::XmpDate(given).value_or(""), expected) << given;
+  const std::pair<std::string, std::string> pdfDates[] = {
+      {"D:20261208073000+01'00'", "2026-12-08T07:30:00+01:00"},
+      {"D:20261208073000Z", "2026-12-08T07:30:00Z"},
+      {"D:202612", "2026-12"},
+      {"yesterday", ""}};
+  for (const auto &[given, expected] : pdfDates)
+    EXPECT_EQ(finishing::XmpDateOfPdfDate(given).value_or(""), expected) << given;
 }
 
 } // namespace

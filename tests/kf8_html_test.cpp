@@ -52,7 +52,8 @@ protected:
     EXPECT_TRUE(parts);
     const Kf8Document document{*parts, flows, book.fragments, contents, guide, std::nullopt, "A & B", resources};
     std::FILE *file = std::tmpfile();
-    EXPECT_TRUE(WriteKf8Html(file, document));
+    std::string startId;
+    EXPECT_TRUE(WriteKf8Html(file, document, startId));
     std::string html(static_cast<std::size_t>(std::ftell(file)), '\0');
     std::rewind(file);
     EXPECT_EQ(std::fread(html.data(), 1, html.size(), file), html.size());

@@ -600,7 +600,7 @@ private:
 };
 
 struct GeneratedMobi {
-  testbook::Bytes bytes;
+  testbook::BookSpec spec;
   std::vector<std::string> linkTargets; // target word of each link, in order
   std::vector<std::string> chapterTitles;
   std::vector<std::string> chapterWords;
@@ -611,7 +611,7 @@ GeneratedMobi MakeMobi(std::uint32_t encoding, const std::string &title, const s
   GeneratedMobi book;
   MobiText text;
   text.Add("<html><head><guide><reference type=\"toc\" title=\"Contents\" filepos={toc} />"
-           "</guide></head><body>")
+           "<reference type=\"text\" title=\"Start\" filepos={c3} /></guide></head><body>")
       .Mark("toc")
       .Add("<h1>Contents</h1>");
   for (int c = 1; c <= kChapters; ++c) {
@@ -635,12 +635,10 @@ GeneratedMobi MakeMobi(std::uint32_t encoding, const std::string &title, const s
   }
   text.Add("</body></html>");
 
-  testbook::BookSpec spec;
-  spec.textEncoding = encoding;
-  spec.fullName = title;
-  spec.exth = {{100, testbook::ToBytes(author)}, {503, testbook::ToBytes(title)}};
-  spec.textRecords = testbook::SplitText(text.Text());
-  book.bytes = testbook::BuildBook(spec);
+  book.spec.textEncoding = encoding;
+  book.spec.fullName = title;
+  book.spec.exth = {{100, testbook::ToBytes(author)}, {503, testbook::ToBytes(title)}};
+  book.spec.textRecords = testbook::SplitText(text.Text());
   return book;
 }
 
@@ -675,7 +673,7 @@ TEST_F(FinishedBook, ConvertedBookHasJumpsAnOutlineAndTheBooksInfo) {
     const GeneratedMobi book = MakeMobi(c.encoding, c.title, c.author);
     Conversion conversion;
     const std::string input = conversion.scratch.File("book.mobi");
-    testbook::WriteFile(input, book.bytes);
+    testbook::WriteFile(input, testbook::BuildBook(book.spec));
     ASSERT_EQ(conversion.Run(input), 0);
     EXPECT_NE(conversion.stdoutText.find("Finishing PDF\n"), std::string::npos);
     // Nothing of the finishing step stays behind.
@@ -698,6 +696,130 @@ TEST_F(FinishedBook, ConvertedBookHasJumpsAnOutlineAndTheBooksInfo) {
                     words.at(book.chapterWords[i]), book.chapterTitles[i]);
     }
     ExpectNoTrace(pdf, conversion.output, conversion.scratch.Path().filename().string());
+  }
+}
+
+// A word printed in a page's bottom margin, below the text.
+struct FootWord {
+  std::string text;
+  bool centred = false;
+};
+
+// The words each page prints in its bottom margin.
+std::vector<std::vector<FootWord>> FootWords(const std::string &pdfPath) {
+  const testbook::ProgramResult boxes = testbook::RunProgram({"pdftotext", "-bbox", pdfPath, "-"});
+  EXPECT_EQ(boxes.status, 0) << boxes.err;
+  const std::regex item(
+      R"re(<page width="([^"]*)" height="([^"]*)"|<word xMin="([^"]*)" yMin="([^"]*)" xMax="([^"]*)"[^>]*>([^<]*)</word>)re");
+  std::vector<std::vector<FootWord>> pages;
+  double width = 0, height = 0;
+  for (auto match = std::sregex_iterator(boxes.out.begin(), boxes.out.end(), item);
+       match != std::sregex_iterator(); ++match) {
+    if ((*match)[1].matched) {
+      width = std::stod((*match)[1].str());
+      height = std::stod((*match)[2].str());
+      pages.emplace_back();
+    } else if (std::stod((*match)[4].str()) > height - 40) {
+      const double middle = (std::stod((*match)[3].str()) + std::stod((*match)[5].str())) / 2;
+      pages.back().push_back({(*match)[6].str(), std::abs(middle - width / 2) < 1});
+    }
+  }
+  return pages;
+}
+
+// How many pages after the first print their number, alone, centred in the
+// bottom margin.
+std::size_t NumberedPagesAfterTheFirst(const std::vector<std::vector<FootWord>> &pages) {
+  std::size_t numbered = 0;
+  for (std::size_t i = 1; i < pages.size(); ++i)
+    numbered +=
+        pages[i].size() == 1 && pages[i][0].text == std::to_string(i + 1) && pages[i][0].centred;
+  return numbered;
+}
+
+std::string CatalogName(QPDF &pdf, const std::string &key) {
+  Handle value = pdf.getRoot().getKey(key);
+  return value.isString() ? value.getUTF8Value() : value.isName() ? value.getName() : std::string();
+}
+
+// A book that says where reading starts, in which language, by whom it was
+// published and more, with a cover: the PDF opens at the start, states the
+// facts in its catalog, document information and XMP, and numbers every page
+// but the cover. A fixed-layout edition of it carries no numbers.
+TEST_F(FinishedBook, ConvertedBookOpensAtItsStartWithItsFactsAndPageNumbers) {
+  GeneratedMobi book = MakeMobi(65001, "Vol de nuit", "Antoine de Saint-Exup\xc3\xa9ry");
+  const auto text = [](const std::string &value) { return testbook::ToBytes(value); };
+  const std::string publisher = "\xc3\x89"
+                                "ditions <Gallimard> & Fils";
+  book.spec.exth.insert(book.spec.exth.end(),
+                        {{524, text("fr")},
+                         {101, text(publisher)},
+                         {103, text("<p>Un courrier de nuit \xe2\x80\x94 "
+                                    "\xe5\xa4\x9c\xe9\x96\x93\xe9\xa3\x9b\xe8\xa1\x8c.</p>")},
+                         {104, text("9782070360024")},
+                         {105, text("Aviation")},
+                         {105, text("Romans")},
+                         {106, text("1931-10-01")},
+                         {201, testbook::U32(0)}});
+  book.spec.imageRecords = {testbook::Bytes(std::begin(kCoverPng), std::end(kCoverPng))};
+  for (const bool fixedLayout : {false, true}) {
+    if (fixedLayout)
+      book.spec.exth.push_back({122, text("true")});
+    Conversion conversion;
+    const std::string input = conversion.scratch.File("book.mobi");
+    testbook::WriteFile(input, testbook::BuildBook(book.spec));
+    ASSERT_EQ(conversion.Run(input), 0);
+    const std::vector<std::vector<FootWord>> foot = FootWords(conversion.output);
+    ASSERT_GT(foot.size(), 5u);
+    QPDF pdf;
+    pdf.processFile(conversion.output.c_str());
+    if (fixedLayout) {
+      for (const auto &page : foot)
+        EXPECT_TRUE(page.empty()) << page.front().text;
+      EXPECT_FALSE(pdf.getRoot().hasKey("/PageLabels"));
+      continue;
+    }
+    EXPECT_TRUE(foot[0].empty()) << "the cover carries " << foot[0].front().text;
+    EXPECT_EQ(NumberedPagesAfterTheFirst(foot), foot.size() - 1);
+    EXPECT_EQ(pdf.getRoot().getKey("/PageLabels").unparse(), "<< /Nums [ 0 << /S /D >> ] >>");
+
+    EXPECT_EQ(CatalogName(pdf, "/Lang"), "fr");
+    EXPECT_TRUE(
+        pdf.getRoot().getKey("/ViewerPreferences").getKey("/DisplayDocTitle").getBoolValue());
+    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    Handle open = pdf.getRoot().getKey("/OpenAction");
+    ASSERT_TRUE(open.isArray());
+    const auto startPage = std::find_if(pages.begin(), pages.end(), [&](QPDFPageObjectHelper page) {
+      return page.getObjectHandle().getObjGen() == open.getArrayItem(0).getObjGen();
+    });
+    const double startTop = startPage->getAttribute("/MediaBox", false).getArrayAsRectangle().ury -
+                            open.getArrayItem(3).getNumericValue();
+    ExpectLandsOn(static_cast<int>(startPage - pages.begin()), startTop,
+                  WordPlaces(conversion.output).at("Opening3"), "start");
+
+    Handle info = pdf.getTrailer().getKey("/Info");
+    const std::string description =
+        "Un courrier de nuit \xe2\x80\x94 \xe5\xa4\x9c\xe9\x96\x93\xe9\xa3\x9b\xe8\xa1\x8c.";
+    EXPECT_EQ(info.getKey("/Title").getUTF8Value(), "Vol de nuit");
+    EXPECT_EQ(info.getKey("/Subject").getUTF8Value(), description);
+    EXPECT_EQ(info.getKey("/Keywords").getUTF8Value(), "Aviation; Romans");
+    const auto stream = pdf.getRoot().getKey("/Metadata").getStreamData();
+    const std::string xmp(reinterpret_cast<const char *>(stream->getBuffer()), stream->getSize());
+    const std::vector<std::string> expectations = {
+        "<rdf:li xml:lang=\"x-default\">Vol de nuit</rdf:li>",
+        "<rdf:li>Antoine de Saint-Exup\xc3\xa9ry</rdf:li>",
+        "<dc:publisher><rdf:Bag><rdf:li>\xc3\x89"
+        "ditions &lt;Gallimard&gt; &amp; Fils</rdf:li>",
+        "<rdf:li xml:lang=\"x-default\">" + description + "</rdf:li>",
+        "<dc:language><rdf:Bag><rdf:li>fr</rdf:li></rdf:Bag></dc:language>",
+        "<dc:identifier>urn:isbn:9782070360024</dc:identifier>",
+        "<dc:date><rdf:Seq><rdf:li>1931-10-01</rdf:li></rdf:Seq></dc:date>",
+        "<rdf:Bag><rdf:li>Aviation</rdf:li><rdf:li>Romans</rdf:li></rdf:Bag>",
+        "<pdf:Keywords>Aviation; Romans</pdf:Keywords>"};
+    for (const std::string &expected : expectations)
+      EXPECT_NE(xmp.find(expected), std::string::npos) << expected << " in\n" << xmp;
+    // The book states no ASIN, and nothing stands in for it.
+    EXPECT_EQ(xmp.find("ASIN"), std::string::npos) << xmp;
   }
 }
 
@@ -768,6 +890,14 @@ TEST_F(FinishedBook, CorpusBooksGetJumpsAndTheirContentsAsOutline) {
             << c.book << ": " << item.title;
       }
     }
+    // Nine pages in ten after the first carry their number; the book's
+    // language and an open action are in the catalog.
+    const auto foot = FootWords(conversion.output);
+    EXPECT_GE(NumberedPagesAfterTheFirst(foot) * 10, (foot.size() - 1) * 9) << c.book;
+    QPDF finished;
+    finished.processFile(conversion.output.c_str());
+    EXPECT_EQ(CatalogName(finished, "/Lang"), "en") << c.book;
+    EXPECT_TRUE(finished.getRoot().getKey("/OpenAction").isArray()) << c.book;
     ExpectNoTrace(pdf, conversion.output, conversion.scratch.Path().filename().string());
   }
 }

@@ -212,20 +212,42 @@ TEST_F(UnpackBookTest, AKf8BookAndItsHybrid) {
   ExpectSampleRendition(Html(), scratch);
 }
 
-// The guide's reading start outranks EXTH 116; an EXTH 116 outside the text
-// is no start.
+// A MOBI6 book's EXTH 116 is a filepos: its place gets an anchor, which
+// GetMetadata names; a place inside a tag is no start.
+TEST_F(UnpackBookTest, AMobi6ReadingStartFromExth116) {
+  const std::string text =
+      "<html><body><p>Title page</p><p class=\"first\">Chapter one</p></body></html>";
+  const std::uint32_t chapter = static_cast<std::uint32_t>(text.find("<p class"));
+  BookSpec spec;
+  spec.textRecords = testbook::SplitText(text);
+  spec.exth = {{116, U32(chapter)}};
+  ASSERT_EQ(Unpack(spec), MOBI_OK);
+  const std::string id = "filepos" + std::to_string(chapter);
+  EXPECT_NE(Html().find("<a id=\"" + id + "\" /><p class=\"first\">"), std::string::npos) << Html();
+  EXPECT_EQ(Take(service->GetMetadata(service->data, "start")), id);
+
+  spec.exth = {{116, U32(chapter + 3)}};
+  ASSERT_EQ(Unpack(spec), MOBI_OK);
+  EXPECT_NE(Html().find("<p class=\"first\">Chapter one"), std::string::npos) << Html();
+  EXPECT_EQ(Take(service->GetMetadata(service->data, "start")), "<null>");
+}
+
+// The guide's reading start outranks EXTH 116, and GetMetadata names its
+// anchor; an EXTH 116 outside the text is no start.
 TEST_F(UnpackBookTest, AKf8ReadingStartFromTheGuide) {
   testbook::Kf8Book book = testbook::SampleKf8Book();
   book.guide = {{"text", "Start", book.flow0.PositionOf(1, "<p class=\"decoy\"")}};
   ASSERT_EQ(Unpack(testbook::Kf8BookSpec(book)), MOBI_OK);
   EXPECT_FALSE(IdOf(Html(), "<p class=\"decoy\"").empty());
   EXPECT_EQ(IdOf(Html(), "<p class=\"opening\""), "");
+  EXPECT_EQ(Take(service->GetMetadata(service->data, "start")), IdOf(Html(), "<p class=\"decoy\""));
 
   book.guide.clear();
   book.exth = {{116, U32(0xFFFFFF00)}};
   ASSERT_EQ(Unpack(testbook::Kf8BookSpec(book)), MOBI_OK);
   EXPECT_EQ(IdOf(Html(), "<p class=\"opening\""), "");
   EXPECT_EQ(IdOf(Html(), "<p class=\"decoy\""), "");
+  EXPECT_EQ(Take(service->GetMetadata(service->data, "start")), "<null>");
 }
 
 } // namespace
