@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -139,6 +140,37 @@ bool EndedWithin(pid_t process, std::chrono::milliseconds wait) {
   }
 }
 
+// Whether any process of group `group` still runs (zombies aside).
+bool GroupRuns(pid_t group) {
+  std::error_code error;
+  for (const auto &entry : std::filesystem::directory_iterator("/proc", error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    std::FILE *file = std::fopen((entry.path() / "stat").c_str(), "r");
+    if (file == nullptr)
+      continue; // ended while the list was read
+    char line[512] = {};
+    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    std::fclose(file);
+    const char *nameEnd = read ? std::strrchr(line, ')') : nullptr;
+    char state = 0;
+    int parent = 0, processGroup = 0;
+    if (nameEnd != nullptr &&
+        std::sscanf(nameEnd + 1, " %c %d %d", &state, &parent, &processGroup) == 3 &&
+        processGroup == group && state != 'Z')
+      return true;
+  }
+  return false;
+}
+
+// Ends every process of `group` and waits, a bounded time, until none runs.
+void EndGroup(pid_t group) {
+  kill(-group, SIGKILL);
+  for (int wait = 0; wait < 500 && GroupRuns(group); ++wait)
+    usleep(10000);
+}
+
 } // namespace
 
 DevToolsBrowser::DevToolsBrowser(const std::string &program, std::vector<std::string> flags) {
@@ -186,7 +218,7 @@ void DevToolsBrowser::Shutdown() {
       EndedWithin(process_, std::chrono::seconds(5));
     }
     // Helpers the browser started may outlive it.
-    kill(-process_, SIGKILL);
+    EndGroup(process_);
     process_ = -1;
   }
   if (socket_ >= 0)
