@@ -1,6 +1,6 @@
 // The finishing step over PDFs the real renderer makes: HTML in the library's
-// output form is prepared, rendered with wkhtmltopdf the way the converter
-// runs it, finished, and then read back with qpdf.
+// output form is prepared, rendered the way the converter renders it (with
+// either engine), finished, and then read back with qpdf.
 #include "pdf_finisher.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +25,7 @@
 #include "finishing_step.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
+#include "render_pdf.h"
 #include "test_files.h"
 
 namespace {
@@ -64,13 +65,15 @@ struct WorkFolder {
   std::string html = folder + "tmpData.htm";
   std::string pdf = folder + "tmpData.pdf";
 
-  // Renders the HTML file with the converter's options.
+  // Renders the HTML file as the converter does, with whichever engine it
+  // chooses.
   void Render() const {
-    const testbook::ProgramResult rendered = testbook::RunProgram(
-        {"wkhtmltopdf", "--encoding", "utf-8", "-T", "10mm", "-B", "10mm", "-L", "10mm", "-R",
-         "10mm", "--disable-javascript", "--enable-local-file-access", "--allow", folder,
-         "--cookie-jar", folder + "myjar.jar", html, pdf});
-    ASSERT_EQ(rendered.status, 0) << rendered.err;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const int rendered = RenderPdf(html, pdf, folder);
+    testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    ASSERT_NE(rendered, 0) << err;
   }
 
   // Prepares, renders and finishes `book`.
@@ -111,10 +114,10 @@ std::map<std::string, WordPlace> WordPlaces(const std::string &pdfPath) {
 
 // What the finished PDF holds, read with qpdf.
 struct PdfLink {
-  int page = -1;     // the page that holds the link
-  int destPage = -1; // for a jump: its page
+  int page = -1;      // the page that holds the link
+  int destPage = -1;  // for a jump: its page
   double destTop = 0; // and its height, from the top of the page
-  std::string uri;   // for an address
+  std::string uri;    // for an address
 };
 
 struct OutlineItem {
@@ -156,7 +159,8 @@ public:
     Handle info = pdf_.getTrailer().getKey("/Info");
     if (info.isDictionary()) {
       result.title = info.getKey("/Title").isString() ? info.getKey("/Title").getUTF8Value() : "";
-      result.author = info.getKey("/Author").isString() ? info.getKey("/Author").getUTF8Value() : "";
+      result.author =
+          info.getKey("/Author").isString() ? info.getKey("/Author").getUTF8Value() : "";
     }
     CollectStrings(pdf_.getTrailer(), result.strings);
     for (Handle object : pdf_.getAllObjects())
@@ -164,8 +168,8 @@ public:
     Handle xobjects = pages_.front().getKey("/Resources").getKey("/XObject");
     if (xobjects.isDictionary())
       for (const std::string &key : xobjects.getKeys())
-        result.imagesOnFirstPage += xobjects.getKey(key).getDict().getKey("/Subtype").isNameAndEquals(
-            "/Image");
+        result.imagesOnFirstPage +=
+            xobjects.getKey(key).getDict().getKey("/Subtype").isNameAndEquals("/Image");
     return result;
   }
 
@@ -284,9 +288,7 @@ std::string Paragraphs(int count, int seed) {
   return text;
 }
 
-std::string Anchor(int position) {
-  return "<a id=\"filepos" + std::to_string(position) + "\" />";
-}
+std::string Anchor(int position) { return "<a id=\"filepos" + std::to_string(position) + "\" />"; }
 
 std::string Link(int position, const std::string &text) {
   return "<a href=\"#filepos" + std::to_string(position) + "\">" + text + "</a>";
@@ -346,10 +348,7 @@ GeneratedBook MakeBook(int chapterCount = 40) {
 
 class FinishedBook : public ::testing::Test {
 protected:
-  void SetUp() override {
-    SKIP_WITHOUT("wkhtmltopdf");
-    SKIP_WITHOUT("pdftotext");
-  }
+  void SetUp() override { SKIP_WITHOUT("pdftotext"); }
 };
 
 TEST_F(FinishedBook, EveryLinkJumpsToThePageWhereItsTargetBegins) {
@@ -408,8 +407,10 @@ TEST_F(FinishedBook, LinksAndTheContentsListReachElementsByAnyId) {
   const std::string html =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><html><body><p><a href=\"#" + id +
       "\">ToLater</a></p>" + Paragraphs(60, 1) + "<h2 id=\"" + id + "\">LaterHeading</h2>" +
-      Paragraphs(30, 2) + "<div id=\"p3-end\"><p>FinalWords</p></div>"
-      "<nav id=\"bookconv-contents\" style=\"display:none\"><ol><li><a href=\"#" + id +
+      Paragraphs(30, 2) +
+      "<div id=\"p3-end\"><p>FinalWords</p></div>"
+      "<nav id=\"bookconv-contents\" style=\"display:none\"><ol><li><a href=\"#" +
+      id +
       "\">Later &amp; on</a><ol><li><a href=\"#p3-end\">End</a></li></ol></li></ol></nav>"
       "</body></html>";
   WorkFolder work;
@@ -436,8 +437,11 @@ TEST_F(FinishedBook, DocumentInfoHoldsTheBooksTitleAndAuthor) {
       {{"  Les Mis\xc3\xa9rables \xe2\x80\x94 Tome I ", "Victor Hugo \xe2\x80\x9cV.H.\xe2\x80\x9d"},
        "Les Mis\xc3\xa9rables \xe2\x80\x94 Tome I",
        "Victor Hugo \xe2\x80\x9cV.H.\xe2\x80\x9d"},
-      {{"Na\xefve \x93" "Caf\xe9\x94 \x80 5", "Bj\xf6rk Gu\xf0mundsd\xf3ttir"},
-       "Na\xc3\xafve \xe2\x80\x9c" "Caf\xc3\xa9\xe2\x80\x9d \xe2\x82\xac 5",
+      {{"Na\xefve \x93"
+        "Caf\xe9\x94 \x80 5",
+        "Bj\xf6rk Gu\xf0mundsd\xf3ttir"},
+       "Na\xc3\xafve \xe2\x80\x9c"
+       "Caf\xc3\xa9\xe2\x80\x9d \xe2\x82\xac 5",
        "Bj\xc3\xb6rk Gu\xc3\xb0mundsd\xc3\xb3ttir"},
   };
   for (const Case &c : cases) {
@@ -606,7 +610,8 @@ struct GeneratedMobi {
   std::vector<std::string> chapterWords;
 };
 
-GeneratedMobi MakeMobi(std::uint32_t encoding, const std::string &title, const std::string &author) {
+GeneratedMobi MakeMobi(std::uint32_t encoding, const std::string &title,
+                       const std::string &author) {
   constexpr int kChapters = 12;
   GeneratedMobi book;
   MobiText text;
@@ -664,10 +669,19 @@ TEST_F(FinishedBook, ConvertedBookHasJumpsAnOutlineAndTheBooksInfo) {
     std::string title, author, expectedTitle, expectedAuthor;
   };
   const Case cases[] = {
-      {65001, "Le Petit Prince \xe2\x80\x94 \xc3\xa9" "dition", "Antoine de Saint-Exup\xc3\xa9ry",
-       "Le Petit Prince \xe2\x80\x94 \xc3\xa9" "dition", "Antoine de Saint-Exup\xc3\xa9ry"},
-      {1252, "\x93Na\xefve\x94 Caf\xe9", "Jos\xe9 \x8a" "aramago",
-       "\xe2\x80\x9cNa\xc3\xafve\xe2\x80\x9d Caf\xc3\xa9", "Jos\xc3\xa9 \xc5\xa0" "aramago"},
+      {65001,
+       "Le Petit Prince \xe2\x80\x94 \xc3\xa9"
+       "dition",
+       "Antoine de Saint-Exup\xc3\xa9ry",
+       "Le Petit Prince \xe2\x80\x94 \xc3\xa9"
+       "dition",
+       "Antoine de Saint-Exup\xc3\xa9ry"},
+      {1252, "\x93Na\xefve\x94 Caf\xe9",
+       "Jos\xe9 \x8a"
+       "aramago",
+       "\xe2\x80\x9cNa\xc3\xafve\xe2\x80\x9d Caf\xc3\xa9",
+       "Jos\xc3\xa9 \xc5\xa0"
+       "aramago"},
   };
   for (const Case &c : cases) {
     const GeneratedMobi book = MakeMobi(c.encoding, c.title, c.author);
@@ -692,8 +706,8 @@ TEST_F(FinishedBook, ConvertedBookHasJumpsAnOutlineAndTheBooksInfo) {
     ASSERT_EQ(pdf.outline.size(), book.chapterTitles.size());
     for (std::size_t i = 0; i < pdf.outline.size(); ++i) {
       EXPECT_EQ(pdf.outline[i].title, book.chapterTitles[i]);
-      ExpectLandsOn(pdf.outline[i].destPage, pdf.outline[i].destTop,
-                    words.at(book.chapterWords[i]), book.chapterTitles[i]);
+      ExpectLandsOn(pdf.outline[i].destPage, pdf.outline[i].destTop, words.at(book.chapterWords[i]),
+                    book.chapterTitles[i]);
     }
     ExpectNoTrace(pdf, conversion.output, conversion.scratch.Path().filename().string());
   }
@@ -856,7 +870,9 @@ TEST_F(FinishedBook, CorpusBooksGetJumpsAndTheirContentsAsOutline) {
        // Its contents index lists every entry at the top level.
        {{"Titlepage", 0}, {"Imprint", 0}, {"The Enchiridion", 0}, {"I", 0}, {"II", 0}}},
       {"palmdoc-gutenberg-hound-kindlegen29.mobi",
-       {{"THE HOUND OF THE BASKERVILLES", 0}, {"Contents", 0}, {"Chapter 1. Mr. Sherlock Holmes", 0}}},
+       {{"THE HOUND OF THE BASKERVILLES", 0},
+        {"Contents", 0},
+        {"Chapter 1. Mr. Sherlock Holmes", 0}}},
   };
   for (const Case &c : cases) {
     Conversion conversion;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -20,14 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Each tab and everything its pages ask for come from an origin of its own,
-// which names no real host: the layer answers every request itself. Tabs of
-// different sites get renderer processes of their own, so they lay out and
-// print side by side rather than in turn.
-std::string NewOrigin() {
-  static std::atomic<unsigned> tabs{0};
-  return "http://tab-" + std::to_string(++tabs) + ".bookconv.invalid";
-}
+// Pages are loaded by their file addresses, as wkhtmltopdf loads them, so
+// that links come out of either engine alike; but the browser reads no file
+// itself: every request comes back to the layer, which answers it.
+constexpr std::string_view kFileScheme = "file://";
 
 constexpr double kMillimetresPerInch = 25.4;
 
@@ -74,15 +69,17 @@ double InchesOr(const Settings &settings, std::string_view name, double fallback
   return text ? Inches(*text).value_or(fallback) : fallback;
 }
 
-std::string UrlOf(std::string_view origin, const fs::path &path) {
-  return std::string(origin) + PercentEncoded(path.lexically_normal().string());
+std::string UrlOf(const fs::path &path) {
+  return std::string(kFileScheme) + PercentEncoded(path.lexically_normal().string());
 }
 
-// The local path a request of the page names; nothing for any other address.
-std::optional<fs::path> LocalPath(std::string_view origin, std::string_view url) {
-  if (!url.starts_with(origin) || url.size() == origin.size() || url[origin.size()] != '/')
+// The local path a request of the page names; nothing for any other address
+// (a file address naming a host included).
+std::optional<fs::path> LocalPath(std::string_view url) {
+  if (!url.starts_with(kFileScheme) || url.size() == kFileScheme.size() ||
+      url[kFileScheme.size()] != '/')
     return std::nullopt;
-  url.remove_prefix(origin.size());
+  url.remove_prefix(kFileScheme.size());
   url = url.substr(0, url.find_first_of("?#"));
   return fs::path(PercentDecoded(url)).lexically_normal();
 }
@@ -151,8 +148,7 @@ void AddStyleSheet(std::string &html, const std::string &url) {
 // What the page may read and how it is served, from the object settings.
 class PageFiles {
 public:
-  PageFiles(const ChromiumJob &job, std::string origin)
-      : origin_(std::move(origin)), page_(job.page.lexically_normal()) {
+  explicit PageFiles(const ChromiumJob &job) : page_(job.page.lexically_normal()) {
     const Settings &object = *job.object;
     encoding_ = object.Get("web.defaultEncoding").value_or("");
     loadImages_ = object.IsOn("web.loadImages", true);
@@ -171,13 +167,12 @@ public:
       styleSheet_ = sheet;
     } else if (!sheet.empty()) {
       styleSheetFile_ = fs::absolute(sheet).lexically_normal();
-      styleSheet_ = UrlOf(origin_, styleSheetFile_);
+      styleSheet_ = UrlOf(styleSheetFile_);
     }
   }
 
   const fs::path &Page() const { return page_; }
-  std::string PageUrl() const { return UrlOf(origin_, page_); }
-  std::optional<fs::path> PathOf(std::string_view url) const { return LocalPath(origin_, url); }
+  std::string PageUrl() const { return UrlOf(page_); }
 
   // The fulfilment of a request for `path`; nothing, with `refusal` set, when
   // the page may not read it or it cannot be read.
@@ -211,7 +206,6 @@ private:
                        [&](const fs::path &folder) { return IsInside(path, folder); });
   }
 
-  std::string origin_;
   fs::path page_;
   std::string encoding_;
   bool loadImages_ = true;
@@ -246,7 +240,7 @@ private:
     const std::string id = params.value("requestId", std::string());
     const Json request = params.value("request", Json::object());
     const std::string url = request.value("url", std::string());
-    const auto path = files_.PathOf(url);
+    const auto path = LocalPath(url);
     std::string refusal = "Blocked access to " + url;
     std::optional<Json> answer;
     if (path)
@@ -319,9 +313,8 @@ void SaveStream(DevToolsBrowser::Page &page, const std::string &stream, const st
     throw std::runtime_error("cannot write " + path);
 }
 
-bool LoadAndPrint(ChromiumTabs::Tab &tab, const ChromiumJob &job, ProgramOutput &events) {
-  DevToolsBrowser::Page &page = *tab.page;
-  const PageFiles files(job, tab.origin);
+bool LoadAndPrint(DevToolsBrowser::Page &page, const ChromiumJob &job, ProgramOutput &events) {
+  const PageFiles files(job);
   PageEvents onEvent(page, files, events);
   const Settings &object = *job.object;
   const bool script = object.IsOn("web.enableJavascript", true);
@@ -390,7 +383,7 @@ ChromiumTabs::Tab ChromiumTabs::Take() {
       return tab;
     }
   }
-  return {browser_.OpenPage(), NewOrigin()};
+  return browser_.OpenPage();
 }
 
 void ChromiumTabs::Give(Tab tab) {
@@ -402,7 +395,7 @@ bool RenderWithChromium(ChromiumTabs &tabs, const ChromiumJob &job, ProgramOutpu
   bool written = false;
   try {
     ChromiumTabs::Tab tab = tabs.Take();
-    written = LoadAndPrint(tab, job, events);
+    written = LoadAndPrint(*tab, job, events);
     // A tab that failed may be in any state; a new one serves the next page.
     if (written)
       tabs.Give(std::move(tab));

@@ -1,7 +1,8 @@
 // One page rendered to PDF by headless Chromium, with the settings of the
 // libwkhtmltox interface. The browser reads nothing itself: every request of
-// the page comes back to the layer, which answers it from the local files the
-// settings allow and refuses everything else, the network included.
+// the page, local files included, comes back to the layer, which answers it
+// from the files the settings allow and refuses everything else, the network
+// included.
 #pragma once
 
 #include <filesystem>
@@ -41,10 +42,7 @@ struct ChromiumJob {
 // page keeps its renderer process, warm, for the next one.
 class ChromiumTabs {
 public:
-  struct Tab {
-    std::unique_ptr<DevToolsBrowser::Page> page;
-    std::string origin;
-  };
+  using Tab = std::unique_ptr<DevToolsBrowser::Page>;
 
   explicit ChromiumTabs(DevToolsBrowser &browser) : browser_(browser) {}
   // An idle tab, or a new one. Throws std::runtime_error when the browser
