@@ -114,10 +114,10 @@ std::map<std::string, WordPlace> WordPlaces(const std::string &pdfPath) {
 
 // What the finished PDF holds, read with qpdf.
 struct PdfLink {
-  int page = -1;      // the page that holds the link
-  int destPage = -1;  // for a jump: its page
+  int page = -1;     // the page that holds the link
+  int destPage = -1; // for a jump: its page
   double destTop = 0; // and its height, from the top of the page
-  std::string uri;    // for an address
+  std::string uri;   // for an address
 };
 
 struct OutlineItem {
@@ -159,8 +159,7 @@ public:
     Handle info = pdf_.getTrailer().getKey("/Info");
     if (info.isDictionary()) {
       result.title = info.getKey("/Title").isString() ? info.getKey("/Title").getUTF8Value() : "";
-      result.author =
-          info.getKey("/Author").isString() ? info.getKey("/Author").getUTF8Value() : "";
+      result.author = info.getKey("/Author").isString() ? info.getKey("/Author").getUTF8Value() : "";
     }
     CollectStrings(pdf_.getTrailer(), result.strings);
     for (Handle object : pdf_.getAllObjects())
@@ -168,8 +167,8 @@ public:
     Handle xobjects = pages_.front().getKey("/Resources").getKey("/XObject");
     if (xobjects.isDictionary())
       for (const std::string &key : xobjects.getKeys())
-        result.imagesOnFirstPage +=
-            xobjects.getKey(key).getDict().getKey("/Subtype").isNameAndEquals("/Image");
+        result.imagesOnFirstPage += xobjects.getKey(key).getDict().getKey("/Subtype").isNameAndEquals(
+            "/Image");
     return result;
   }
 
@@ -288,7 +287,9 @@ std::string Paragraphs(int count, int seed) {
   return text;
 }
 
-std::string Anchor(int position) { return "<a id=\"filepos" + std::to_string(position) + "\" />"; }
+std::string Anchor(int position) {
+  return "<a id=\"filepos" + std::to_string(position) + "\" />";
+}
 
 std::string Link(int position, const std::string &text) {
   return "<a href=\"#filepos" + std::to_string(position) + "\">" + text + "</a>";
@@ -407,10 +408,8 @@ TEST_F(FinishedBook, LinksAndTheContentsListReachElementsByAnyId) {
   const std::string html =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?><html><body><p><a href=\"#" + id +
       "\">ToLater</a></p>" + Paragraphs(60, 1) + "<h2 id=\"" + id + "\">LaterHeading</h2>" +
-      Paragraphs(30, 2) +
-      "<div id=\"p3-end\"><p>FinalWords</p></div>"
-      "<nav id=\"bookconv-contents\" style=\"display:none\"><ol><li><a href=\"#" +
-      id +
+      Paragraphs(30, 2) + "<div id=\"p3-end\"><p>FinalWords</p></div>"
+      "<nav id=\"bookconv-contents\" style=\"display:none\"><ol><li><a href=\"#" + id +
       "\">Later &amp; on</a><ol><li><a href=\"#p3-end\">End</a></li></ol></li></ol></nav>"
       "</body></html>";
   WorkFolder work;
@@ -437,11 +436,8 @@ TEST_F(FinishedBook, DocumentInfoHoldsTheBooksTitleAndAuthor) {
       {{"  Les Mis\xc3\xa9rables \xe2\x80\x94 Tome I ", "Victor Hugo \xe2\x80\x9cV.H.\xe2\x80\x9d"},
        "Les Mis\xc3\xa9rables \xe2\x80\x94 Tome I",
        "Victor Hugo \xe2\x80\x9cV.H.\xe2\x80\x9d"},
-      {{"Na\xefve \x93"
-        "Caf\xe9\x94 \x80 5",
-        "Bj\xf6rk Gu\xf0mundsd\xf3ttir"},
-       "Na\xc3\xafve \xe2\x80\x9c"
-       "Caf\xc3\xa9\xe2\x80\x9d \xe2\x82\xac 5",
+      {{"Na\xefve \x93" "Caf\xe9\x94 \x80 5", "Bj\xf6rk Gu\xf0mundsd\xf3ttir"},
+       "Na\xc3\xafve \xe2\x80\x9c" "Caf\xc3\xa9\xe2\x80\x9d \xe2\x82\xac 5",
        "Bj\xc3\xb6rk Gu\xc3\xb0mundsd\xc3\xb3ttir"},
   };
   for (const Case &c : cases) {
@@ -610,8 +606,7 @@ struct GeneratedMobi {
   std::vector<std::string> chapterWords;
 };
 
-GeneratedMobi MakeMobi(std::uint32_t encoding, const std::string &title,
-                       const std::string &author) {
+GeneratedMobi MakeMobi(std::uint32_t encoding, const std::string &title, const std::string &author) {
   constexpr int kChapters = 12;
   GeneratedMobi book;
   MobiText text;
@@ -669,19 +664,10 @@ TEST_F(FinishedBook, ConvertedBookHasJumpsAnOutlineAndTheBooksInfo) {
     std::string title, author, expectedTitle, expectedAuthor;
   };
   const Case cases[] = {
-      {65001,
-       "Le Petit Prince \xe2\x80\x94 \xc3\xa9"
-       "dition",
-       "Antoine de Saint-Exup\xc3\xa9ry",
-       "Le Petit Prince \xe2\x80\x94 \xc3\xa9"
-       "dition",
-       "Antoine de Saint-Exup\xc3\xa9ry"},
-      {1252, "\x93Na\xefve\x94 Caf\xe9",
-       "Jos\xe9 \x8a"
-       "aramago",
-       "\xe2\x80\x9cNa\xc3\xafve\xe2\x80\x9d Caf\xc3\xa9",
-       "Jos\xc3\xa9 \xc5\xa0"
-       "aramago"},
+      {65001, "Le Petit Prince \xe2\x80\x94 \xc3\xa9" "dition", "Antoine de Saint-Exup\xc3\xa9ry",
+       "Le Petit Prince \xe2\x80\x94 \xc3\xa9" "dition", "Antoine de Saint-Exup\xc3\xa9ry"},
+      {1252, "\x93Na\xefve\x94 Caf\xe9", "Jos\xe9 \x8a" "aramago",
+       "\xe2\x80\x9cNa\xc3\xafve\xe2\x80\x9d Caf\xc3\xa9", "Jos\xc3\xa9 \xc5\xa0" "aramago"},
   };
   for (const Case &c : cases) {
     const GeneratedMobi book = MakeMobi(c.encoding, c.title, c.author);
@@ -706,8 +692,8 @@ TEST_F(FinishedBook, ConvertedBookHasJumpsAnOutlineAndTheBooksInfo) {
     ASSERT_EQ(pdf.outline.size(), book.chapterTitles.size());
     for (std::size_t i = 0; i < pdf.outline.size(); ++i) {
       EXPECT_EQ(pdf.outline[i].title, book.chapterTitles[i]);
-      ExpectLandsOn(pdf.outline[i].destPage, pdf.outline[i].destTop, words.at(book.chapterWords[i]),
-                    book.chapterTitles[i]);
+      ExpectLandsOn(pdf.outline[i].destPage, pdf.outline[i].destTop,
+                    words.at(book.chapterWords[i]), book.chapterTitles[i]);
     }
     ExpectNoTrace(pdf, conversion.output, conversion.scratch.Path().filename().string());
   }
@@ -870,9 +856,7 @@ TEST_F(FinishedBook, CorpusBooksGetJumpsAndTheirContentsAsOutline) {
        // Its contents index lists every entry at the top level.
        {{"Titlepage", 0}, {"Imprint", 0}, {"The Enchiridion", 0}, {"I", 0}, {"II", 0}}},
       {"palmdoc-gutenberg-hound-kindlegen29.mobi",
-       {{"THE HOUND OF THE BASKERVILLES", 0},
-        {"Contents", 0},
-        {"Chapter 1. Mr. Sherlock Holmes", 0}}},
+       {{"THE HOUND OF THE BASKERVILLES", 0}, {"Contents", 0}, {"Chapter 1. Mr. Sherlock Holmes", 0}}},
   };
   for (const Case &c : cases) {
     Conversion conversion;
