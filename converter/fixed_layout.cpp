@@ -19,9 +19,10 @@ using finishing::Tag;
 // A page when the book states no size at all: a Kindle's screen.
 constexpr PixelSize kFallbackSize{1072, 1448};
 
-// The renderer draws one CSS pixel as three quarters of what CSS asks (see
-// the default style sheet), so a page's markup is zoomed to fill its page.
-constexpr std::string_view kRendererZoom = "1.3333";
+// Either engine draws one CSS pixel at 1/1.3 of what CSS asks (wkhtmltopdf
+// without its patched toolkit does, and Chromium is set to match it), so a
+// page's markup is zoomed by as much to fill its page exactly.
+constexpr std::string_view kRendererZoom = "1.3";
 
 // Sizes past this are no page a book means (and would overflow the page
 // arithmetic long before a PDF could hold them).
