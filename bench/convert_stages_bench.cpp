@@ -11,8 +11,8 @@
 // largest peak of a renderer child. The whole conversion runs once with each
 // engine: as installed (wkhtmltopdf where it is), and with wkhtmltopdf
 // hidden from the search path (headless Chromium); its all_peak_MiB is the
-// largest sum of the resident memory of this process and every process
-// below it, sampled every 10 ms.
+// largest sum of the proportional resident memory (PSS) of this process and
+// every process below it, sampled every 10 ms.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -158,15 +158,20 @@ void Rendering(benchmark::State &state) {
   SetPeaks(state);
 }
 
-// Resident memory of process `pid`, in KiB; 0 when it is gone.
+// Proportional resident memory of process `pid` (its share of pages it
+// shares with others, so that a sum counts every page once), in KiB; 0 when
+// it is gone.
 long ResidentKiB(const std::string &pid) {
-  std::FILE *file = std::fopen(("/proc/" + pid + "/statm").c_str(), "r");
+  std::FILE *file = std::fopen(("/proc/" + pid + "/smaps_rollup").c_str(), "r");
   if (file == nullptr)
     return 0;
-  long pages = 0, resident = 0;
-  const bool read = std::fscanf(file, "%ld %ld", &pages, &resident) == 2;
+  long kib = 0;
+  char line[256];
+  while (std::fgets(line, sizeof line, file) != nullptr)
+    if (std::sscanf(line, "Pss: %ld kB", &kib) == 1)
+      break;
   std::fclose(file);
-  return read ? resident * (sysconf(_SC_PAGESIZE) / 1024) : 0;
+  return kib;
 }
 
 pid_t ParentOf(const std::string &pid) {

@@ -397,21 +397,21 @@ constexpr std::size_t kRunsPerChild = 64;
 
 struct SweepBook {
   std::string name;
-  Bytes bytes; // empty for a real book, read when its test runs
+  Bytes bytes;       // empty for a real book, read when its test runs
+  std::string path;  // a real book's file
 };
 
 std::vector<SweepBook> SweepBooks() {
   std::vector<SweepBook> books;
   for (const testbook::SampleBook &book : testbook::SampleBooks())
-    books.push_back({book.name, book.bytes});
+    books.push_back({book.name, book.bytes, {}});
   for (const fs::path &path : testbook::CorpusBooks())
-    books.push_back({path.filename().string(), {}});
+    books.push_back({path.filename().string(), {}, path.string()});
   return books;
 }
 
 Bytes BytesOf(const SweepBook &book) {
-  return book.bytes.empty() ? testbook::ReadFile((testbook::CorpusFolder() / book.name).string())
-                            : book.bytes;
+  return book.bytes.empty() ? testbook::ReadFile(book.path) : book.bytes;
 }
 
 // Test names and messages show the book by its name.

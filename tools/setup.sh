@@ -15,7 +15,7 @@ packages=(
   build-essential cmake pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libboost-regex-dev zlib1g-dev libjpeg-dev libgif-dev libpng-dev libqpdf-dev
-  chromium-headless-shell fonts-noto-core fonts-noto-cjk poppler-utils
+  chromium-headless-shell fontconfig fonts-noto-core fonts-noto-cjk poppler-utils
 )
 if [[ "$task" == test ]]; then
   packages+=(clang)
