@@ -53,6 +53,19 @@ template <typename Body> void Guarded(Body body) {
   }
 }
 
+// As above, and `report` is told what went wrong.
+template <typename Body, typename Result, typename Report>
+Result Guarded(Body body, Result onFailure, Report report) {
+  try {
+    return body();
+  } catch (const std::exception &error) {
+    Guarded([&] { report(error.what()); });
+  } catch (...) {
+    Guarded([&] { report("an unexpected failure"); });
+  }
+  return onFailure;
+}
+
 // A file under the temporary folder that lives as long as the object.
 class TemporaryFile {
 public:
@@ -454,7 +467,10 @@ wkhtmltopdf_set_finished_callback(wkhtmltopdf_converter *converter, wkhtmltopdf_
 CAPI(int) wkhtmltopdf_convert(wkhtmltopdf_converter *converter) {
   if (converter == nullptr)
     return 0;
-  return Guarded([&] { return converter->Convert(); }, 0);
+  // The caller learns why through the error callback, as for any other failure.
+  return Guarded([&] { return converter->Convert(); }, 0, [&](const char *cause) {
+    converter->OnError(std::string("Conversion failed: ") + cause);
+  });
 }
 
 CAPI(void)
