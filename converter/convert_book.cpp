@@ -266,7 +266,7 @@ int RenderBook(const WorkFiles &files, const std::vector<RenderJob> &jobs, const
   if (jobs.size() == 1) {
     if (std::rename(jobs.front().pdfPath.c_str(), files.pdf.c_str()) == 0)
       return kConverted;
-    PrintError("the PDF of %s could not be put in place: %s", input, std::strerror(errno));
+    PrintError("the rendered PDF of %s could not be put in place: %s", input, std::strerror(errno));
     return kRenderingFailed;
   }
   std::vector<std::string> parts;

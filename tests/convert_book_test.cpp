@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "huff_encoder.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
 #include "tarn_mobi.h"
@@ -186,6 +187,24 @@ TEST(ConvertBookFailures, EncryptedBookExitsFiveAndLeavesTheFolder) {
   spec.encryption = 2;
   spec.textRecords = testbook::SplitText("scrambled");
   ExpectRefusedBook(spec, kNotUnpacked, "encrypted");
+}
+
+TEST(ConvertBookFailures, DamagedHuffDictionaryExitsFiveAndLeavesTheFolder) {
+  const std::string text = "<p>Words the damaged dictionary can no longer spell.</p>";
+  const testbook::HuffEncoder encoder({}, {text});
+  testbook::BookSpec spec;
+  spec.compression = 17480;
+  spec.huffRecords = encoder.Records();
+  spec.textRecords = {encoder.Encode(text)};
+  spec.tailRecords = {Bytes{0xE9, 0x8E, '\r', '\n'}}; // the HUFF/CDIC range needs a record after it
+  Bytes &cdic = spec.huffRecords[1];
+  // Entry offsets that leave the record fail the first record as it decodes;
+  // an impossible index width fails the dictionary before any text.
+  std::fill(cdic.begin() + 16, cdic.begin() + 16 + 2 * 256, 0xFF);
+  ExpectRefusedBook(spec, kNotUnpacked, "HUFF/CDIC");
+  spec.huffRecords = encoder.Records();
+  testbook::PutU32BE(spec.huffRecords[1], 12, 40);
+  ExpectRefusedBook(spec, kNotUnpacked, "HUFF/CDIC");
 }
 
 TEST(ConvertBookFailures, RenderingThatCannotWriteItsPdfExitsSix) {

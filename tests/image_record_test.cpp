@@ -5,6 +5,7 @@
 
 #include "book_fixture.h"
 #include "byte_reader.h"
+#include "tarn_mobi.h"
 
 namespace {
 
