@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "huff_encoder.h"
+#include "linked_text.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
 #include "tarn_mobi.h"
@@ -82,23 +83,20 @@ Bytes Fixture(const char *name) { return testbook::ReadFile((kImages / name).str
 // A small illustrated book: a linked contents list, two chapters and three
 // pictures (JPEG, GIF, PNG).
 Bytes IllustratedBook() {
-  std::string text = "<html><head></head><body>"
-                     "<p><a filepos=@@@@@@@@@@>Chapter one</a></p>"
-                     "<p><a filepos=##########>Chapter two</a></p>";
-  auto linkHere = [&text](const std::string &placeholder) {
-    char offset[16];
-    std::snprintf(offset, sizeof offset, "%010zu", text.size());
-    text.replace(text.find(placeholder), placeholder.size(), offset);
-  };
-  text += "<mbp:pagebreak/>";
-  linkHere("@@@@@@@@@@");
-  text += "<h1>Chapter one</h1><p>Lighthouse keepers polish brass lanterns.</p>"
-          "<img recindex=\"00001\"/><img recindex=\"00002\"/><mbp:pagebreak/>";
-  linkHere("##########");
-  text += "<h1>Chapter two</h1><p>Harbour pilots whistle cheerful shanties.</p>"
-          "<img recindex=\"00003\"/></body></html>";
+  testbook::LinkedText text;
+  text.Add("<html><head></head><body><p>")
+      .Link("one", "Chapter one")
+      .Add("</p><p>")
+      .Link("two", "Chapter two")
+      .Add("</p><mbp:pagebreak/>")
+      .Mark("one")
+      .Add("<h1>Chapter one</h1><p>Lighthouse keepers polish brass lanterns.</p>"
+           "<img recindex=\"00001\"/><img recindex=\"00002\"/><mbp:pagebreak/>")
+      .Mark("two")
+      .Add("<h1>Chapter two</h1><p>Harbour pilots whistle cheerful shanties.</p>"
+           "<img recindex=\"00003\"/></body></html>");
   testbook::BookSpec spec;
-  spec.textRecords = testbook::SplitText(text, 256);
+  spec.textRecords = testbook::SplitText(text.Text(), 256);
   spec.imageRecords = {Fixture("photo.jpg"), Fixture("interlaced.gif"), Fixture("alpha.png")};
   return testbook::BuildBook(spec);
 }
