@@ -15,8 +15,8 @@ namespace {
 using finishing::ApplyEdits;
 using finishing::Attribute;
 using finishing::Edit;
-using finishing::IsBlank;
 using finishing::Insertion;
+using finishing::IsBlank;
 using finishing::Lower;
 using finishing::Tag;
 

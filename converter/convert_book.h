@@ -9,12 +9,12 @@ enum ConvertResult : int {
   kInputMissing = 1,
   kWorkFolderMissing = 2,
   kOutputFolderMissing = 3,
-  kNotABook = 4,       // the library could not open the book
-  kNotUnpacked = 5,    // the library could not unpack it
+  kNotABook = 4,    // the library could not open the book
+  kNotUnpacked = 5, // the library could not unpack it
   kRenderingFailed = 6,
   kOutOfMemory = 7,
   kInterrupted = 128, // plus the signal that stopped the conversion
-  kUsage = 64,         // fewer than three arguments
+  kUsage = 64,        // fewer than three arguments
 };
 
 // Converts the book at `input` into the PDF at `output`, using `workFolder`

@@ -196,8 +196,8 @@ void ResolveLinks(std::vector<QPDFPageObjectHelper> &pages, const Places &places
     bool changed = false;
     for (Handle annotation : AnnotationsOf(page)) {
       const auto uri = UriOf(annotation);
-      if (!uri || !(textutil::StartsWithNoCase(*uri, kLinkScheme) || textutil::StartsWithNoCase(*uri, "file:") ||
-                    traces.Holds(*uri))) {
+      if (!uri || !(textutil::StartsWithNoCase(*uri, kLinkScheme) ||
+                    textutil::StartsWithNoCase(*uri, "file:") || traces.Holds(*uri))) {
         kept.push_back(annotation);
         continue;
       }

@@ -7,9 +7,9 @@
 #include "html_entities.h"
 #include "kf8_links.h"
 #include "kf8_markup.h"
-#include "text_util.h"
 #include "kf8_styles.h"
 #include "markup_tags.h"
+#include "text_util.h"
 
 namespace {
 

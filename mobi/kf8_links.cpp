@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "kf8_markup.h"
-#include "text_util.h"
 #include "kf8_styles.h"
 #include "kindle_address.h"
 #include "markup_tags.h"
+#include "text_util.h"
 
 namespace {
 

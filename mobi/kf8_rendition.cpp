@@ -107,8 +107,9 @@ int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
   if (!book)
     return MOBI_ERR_KF8;
   Kf8Resources resources;
-  if (int result = WriteKf8Resources(Kf8ResourceRecords(records.All(), sections), output.resourceFolder,
-                                     output.bookStem, Kf8CoverOffset(records.All(), sections), resources))
+  if (int result =
+          WriteKf8Resources(Kf8ResourceRecords(records.All(), sections), output.resourceFolder,
+                            output.bookStem, Kf8CoverOffset(records.All(), sections), resources))
     return result;
   coverName = resources.Name(0);
   CFile out(std::fopen(output.htmlPath.c_str(), "wb"));

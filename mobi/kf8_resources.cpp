@@ -73,7 +73,8 @@ std::uint32_t Kf8CoverOffset(std::span<const ByteReader> records, const BookSect
 }
 
 int WriteKf8Resources(std::span<const ByteReader> resources, const std::string &folder,
-                      const std::string &bookStem, std::uint32_t coverOffset, Kf8Resources &written) {
+                      const std::string &bookStem, std::uint32_t coverOffset,
+                      Kf8Resources &written) {
   written.names.assign(resources.size() + 1, std::string());
   written.fontFamilies.assign(resources.size() + 1, std::string());
   for (std::size_t i = 0; i < resources.size(); ++i) {

@@ -49,4 +49,5 @@ std::uint32_t Kf8CoverOffset(std::span<const ByteReader> records, const BookSect
 // "_files/" + the file name. The cover is the picture resource `coverOffset`
 // + 1, if one was written. 0, or 14 when a file cannot be written.
 int WriteKf8Resources(std::span<const ByteReader> resources, const std::string &folder,
-                      const std::string &bookStem, std::uint32_t coverOffset, Kf8Resources &written);
+                      const std::string &bookStem, std::uint32_t coverOffset,
+                      Kf8Resources &written);

@@ -195,7 +195,8 @@ std::string ResolvedAddress(const KindleAddress &address, Context &context, int 
     const std::string &name = context.resources.Name(address.number);
     return name.empty() ? std::string(kEmptyAddress) : name;
   }
-  const std::string mime = address.mime.empty() ? std::string("text/css") : textutil::Lower(address.mime);
+  const std::string mime =
+      address.mime.empty() ? std::string("text/css") : textutil::Lower(address.mime);
   std::optional<std::string> text;
   if (mime == "text/css") {
     text = ImportedFlow(address.number, context, depth);

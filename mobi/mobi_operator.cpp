@@ -119,9 +119,11 @@ int MobiOperator::UnpackBook(const char *htmlPath) {
   if (sections.kf8) {
     const int result = ProcessKf8Rendition(path);
     if (result == MOBI_OK)
-      return SupportedEncoding(records->Record(sections.kf8->header).U32BE(28).value_or(0)) ? MOBI_OK
-                                                                                              : MOBI_ERR_ENCODING;
-    if (!sections.mobi6 || result == MOBI_ERR_OPEN || result == MOBI_ERR_WRITE || result == MOBI_ERR_RESOURCE)
+      return SupportedEncoding(records->Record(sections.kf8->header).U32BE(28).value_or(0))
+                 ? MOBI_OK
+                 : MOBI_ERR_ENCODING;
+    if (!sections.mobi6 || result == MOBI_ERR_OPEN || result == MOBI_ERR_WRITE ||
+        result == MOBI_ERR_RESOURCE)
       return result;
   }
   if (int result = ProcessTextRecord(path.c_str()))
@@ -257,9 +259,9 @@ int MobiOperator::GenImage(std::int32_t index, std::string &name) {
   if (number < 1)
     return kNoImage;
   std::string fileName;
-  if (int result = WritePictureFile(outputFolder + "/" + bookStem + "_files/",
-                                    static_cast<std::uint64_t>(number),
-                                    records->Record(static_cast<std::uint32_t>(index)).Bytes(), fileName))
+  if (int result = WritePictureFile(
+          outputFolder + "/" + bookStem + "_files/", static_cast<std::uint64_t>(number),
+          records->Record(static_cast<std::uint32_t>(index)).Bytes(), fileName))
     return result;
   if (fileName.empty())
     return kNoImage;

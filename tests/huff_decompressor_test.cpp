@@ -56,7 +56,8 @@ TEST(HuffDecompressor, IndexSelectsRecordByHighBitsAndEntryByLowBits) {
   std::vector<CdicEntry> second;
   for (int i = 0; i < 4; ++i)
     second.push_back(Literal("r1e" + std::to_string(i)));
-  HuffDecompressor two(BuildHuffRecord(ByteCodes(0x1FF)), {BuildCdicRecord({Literal("r0e0")}), BuildCdicRecord(second)}, 0);
+  HuffDecompressor two(BuildHuffRecord(ByteCodes(0x1FF)),
+                       {BuildCdicRecord({Literal("r0e0")}), BuildCdicRecord(second)}, 0);
   EXPECT_EQ(two.DictionaryRecordCount(), 2u);
   EXPECT_EQ(two.CdicBits(), 8u);
   EXPECT_EQ(Decode(two, {Code(0x103, 0x1FF), Code(0x100, 0x1FF)}), "r1e3r1e0");
@@ -67,8 +68,8 @@ TEST(HuffDecompressor, TerminalEntryGivesLengthAndHighestCode) {
   CodeTable table = ByteCodes();
   for (std::uint32_t b = 0xA0; b <= 0xBF; ++b)
     table[b] = 3 | 0x80 | 7 << 8; // all codes 101... are 3 bits long, highest 7
-  HuffDecompressor huff(BuildHuffRecord(table), {BuildCdicRecord({Literal("e0"), Literal("e1"), Literal("e2")})},
-                        0);
+  HuffDecompressor huff(BuildHuffRecord(table),
+                        {BuildCdicRecord({Literal("e0"), Literal("e1"), Literal("e2")})}, 0);
   // 101 (code 5: index 2), then 11111110 (index 1), then 5 bits too few for a code.
   EXPECT_EQ(Decode(huff, {0xBF, 0xC0}), "e2e1");
 }
@@ -239,12 +240,14 @@ TEST(HuffDecompressor, BrokenCodesEndTheRecord) {
 
 TEST(HuffDecompressor, IndexesOutsideTheDictionaryEndTheRecord) {
   {
-    HuffDecompressor huff(BuildHuffRecord(ByteCodes()), {BuildCdicRecord({Literal("a"), Literal("b")}, 1)}, 0);
+    HuffDecompressor huff(BuildHuffRecord(ByteCodes()),
+                          {BuildCdicRecord({Literal("a"), Literal("b")}, 1)}, 0);
     SCOPED_TRACE("record number past the CDIC records");
     ExpectBrokenAfterText(huff, {Code(1), Code(2)}, "b");
   }
   {
-    HuffDecompressor huff(BuildHuffRecord(ByteCodes()), {BuildCdicRecord({Literal("a"), Literal("b")}, 8)}, 0);
+    HuffDecompressor huff(BuildHuffRecord(ByteCodes()),
+                          {BuildCdicRecord({Literal("a"), Literal("b")}, 8)}, 0);
     SCOPED_TRACE("entry number past the record's offsets");
     ExpectBrokenAfterText(huff, {Code(0), Code(200)}, "a");
   }
@@ -279,7 +282,8 @@ TEST(HuffDecompressor, UnusableTablesOrDictionaryFailFromTheStart) {
   Bytes farTables = BuildHuffRecord(ByteCodes());
   testbook::PutU32BE(farTables, 16, 0xFFFFFFF0);
   HuffDecompressor tablesOutside(farTables, {dictionary}, 0);
-  HuffDecompressor cdicHeaderCut(BuildHuffRecord(ByteCodes()), {Bytes{'C', 'D', 'I', 'C', 0, 0}}, 0);
+  HuffDecompressor cdicHeaderCut(BuildHuffRecord(ByteCodes()), {Bytes{'C', 'D', 'I', 'C', 0, 0}},
+                                 0);
   for (HuffDecompressor *huff :
        {&bits32, &noDictionary, &tablesCut, &tablesOutside, &cdicHeaderCut}) {
     EXPECT_TRUE(huff->Error());

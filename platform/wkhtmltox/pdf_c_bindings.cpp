@@ -468,9 +468,9 @@ CAPI(int) wkhtmltopdf_convert(wkhtmltopdf_converter *converter) {
   if (converter == nullptr)
     return 0;
   // The caller learns why through the error callback, as for any other failure.
-  return Guarded([&] { return converter->Convert(); }, 0, [&](const char *cause) {
-    converter->OnError(std::string("Conversion failed: ") + cause);
-  });
+  return Guarded(
+      [&] { return converter->Convert(); }, 0,
+      [&](const char *cause) { converter->OnError(std::string("Conversion failed: ") + cause); });
 }
 
 CAPI(void)
