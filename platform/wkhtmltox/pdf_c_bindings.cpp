@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,7 @@ struct wkhtmltopdf_converter : wkhtmltox::ProgramOutput::Listener {
   wkhtmltox::ProgramOutput output{*this};
   std::vector<unsigned char> pdfInMemory;
   std::string progressText;
+  bool objectLost = false; // an add_object call failed
 
   wkhtmltopdf_int_callback progressChanged = nullptr;
   wkhtmltopdf_void_callback phaseChanged = nullptr;
@@ -228,6 +230,8 @@ struct wkhtmltopdf_converter : wkhtmltox::ProgramOutput::Listener {
 };
 
 int wkhtmltopdf_converter::Convert() {
+  if (objectLost)
+    throw std::runtime_error("a page could not be added to the conversion");
   output.Reset();
   pdfInMemory.clear();
   const std::string out = global->settings.Get("out").value_or("");
@@ -478,12 +482,17 @@ wkhtmltopdf_add_object(wkhtmltopdf_converter *converter, wkhtmltopdf_object_sett
                        const char *data) {
   if (converter == nullptr || setting == nullptr)
     return;
-  Guarded([&] {
-    std::unique_ptr<wkhtmltopdf_object_settings> owned(setting);
-    if (data != nullptr)
-      owned->html = data;
-    converter->objects.push_back(std::move(owned));
-  });
+  const bool added = Guarded(
+      [&] {
+        std::unique_ptr<wkhtmltopdf_object_settings> owned(setting);
+        if (data != nullptr)
+          owned->html = data;
+        converter->objects.push_back(std::move(owned));
+        return true;
+      },
+      false);
+  // A page left out would pass for a whole conversion; Convert refuses it.
+  converter->objectLost = converter->objectLost || !added;
 }
 
 CAPI(int) wkhtmltopdf_current_phase(wkhtmltopdf_converter *converter) {
