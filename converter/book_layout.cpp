@@ -16,6 +16,7 @@ using finishing::ApplyEdits;
 using finishing::Attribute;
 using finishing::Edit;
 using finishing::Insertion;
+using finishing::IsBlank;
 using finishing::Lower;
 using finishing::Tag;
 
@@ -170,10 +171,6 @@ bool HoldsRawText(std::string_view name) {
   return name == "style" || name == "script" || name == "title" || name == "textarea";
 }
 
-bool IsBlank(std::string_view text) {
-  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
-
 // Where the default style sheet goes: first in the head, or in a head of its
 // own after the <html> tag (or the XML declaration, or at the very start).
 Edit StyleSheetPlace(std::string_view html, const std::vector<Tag> &tags, bool dictionary) {
@@ -193,8 +190,6 @@ Edit StyleSheetPlace(std::string_view html, const std::vector<Tag> &tags, bool d
 }
 
 } // namespace
-
-std::string_view DefaultStyleSheet() { return kStyleSheet; }
 
 bool LayOutBook(std::string &html) {
   const std::vector<Tag> tags = finishing::ScanTags(html);

@@ -16,9 +16,6 @@ inline constexpr std::string_view kPageBreak =
 // The element a dictionary's separator between two entries becomes.
 inline constexpr std::string_view kEntryBreak = "<div class=\"bookconv-entry\"></div>";
 
-// The style sheet put first in the head, so that a book's own styles win.
-std::string_view DefaultStyleSheet();
-
 // Rewrites `html` as described above. A page break with nothing to show since
 // the last one (or since the start of the body), or none after it, is
 // dropped: it would only leave an empty page. True when the book was laid out

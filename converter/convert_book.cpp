@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -86,8 +88,6 @@ const char *InitFailure(int result) {
   switch (result) {
   case MOBI_ERR_OPEN:
     return "it cannot be opened";
-  case MOBI_ERR_MEMORY:
-    return "out of memory";
   case MOBI_ERR_NOT_MOBI:
     return "it is not a BOOKMOBI Palm database";
   case MOBI_ERR_INTERNAL:
@@ -103,8 +103,6 @@ const char *UnpackFailure(int result) {
     return "the HTML file could not be created";
   case MOBI_ERR_WRITE:
     return "writing the HTML file failed";
-  case MOBI_ERR_MEMORY:
-    return "out of memory";
   case MOBI_ERR_NO_FOLDER:
     return "the working folder went missing";
   case MOBI_ERR_COMPRESSION:
@@ -112,11 +110,15 @@ const char *UnpackFailure(int result) {
   case MOBI_ERR_RECORD_SIZE:
     return "its text record size is 0";
   case MOBI_ERR_ENCRYPTED:
-    return "it is encrypted (DRM) or its HUFF/CDIC records are unusable";
+    return "it is encrypted (DRM), or its HUFF/CDIC dictionary or text is damaged";
   case MOBI_ERR_KF8:
     return "it is in the newer Kindle format (KF8), and its KF8 rendition is damaged";
   case MOBI_ERR_INTERNAL:
     return "the library failed inside";
+  case MOBI_ERR_RESOURCE:
+    return "a picture or font could not be written in the working folder";
+  case MOBI_ERR_TEXT_SIZE:
+    return "its text decodes to more than any book holds (the book is damaged)";
   default:
     return "the library refused it";
   }
@@ -177,12 +179,15 @@ int Unpack(const WorkFiles &files, const char *input,
            std::optional<finishing::FinishingStep> &finishing, fixedlayout::LayoutFacts &layout) {
   MobiService *service = CreateMobiService();
   if (service == nullptr) {
-    PrintError("out of memory");
-    return kNotABook;
+    PrintError("out of memory: the book reader could not be started");
+    return kOutOfMemory;
   }
   int result = kConverted;
   const int opened = service->Init(service->data, files.book.c_str());
-  if (opened != MOBI_OK) {
+  if (opened == MOBI_ERR_MEMORY) {
+    PrintError("out of memory while opening %s", input);
+    result = kOutOfMemory;
+  } else if (opened != MOBI_OK) {
     PrintError("%s is not a MOBI book that can be opened: %s", input, InitFailure(opened));
     result = kNotABook;
   } else {
@@ -190,6 +195,9 @@ int Unpack(const WorkFiles &files, const char *input,
     if (unpacked == MOBI_ERR_ENCODING) {
       std::fputs("Warning: the book declares a text encoding other than Windows-1252 or UTF-8\n",
                  stderr);
+    } else if (unpacked == MOBI_ERR_MEMORY) {
+      PrintError("out of memory while unpacking %s", input);
+      result = kOutOfMemory;
     } else if (unpacked != MOBI_OK) {
       PrintError("%s could not be unpacked: %s", input, UnpackFailure(unpacked));
       result = kNotUnpacked;
@@ -222,10 +230,11 @@ int CopyBookIn(const WorkFiles &files, const char *input) {
   case 0:
     return kConverted;
   case 2:
-    PrintError("the input book %s cannot be read", input);
+    PrintError("the input book %s cannot be read: %s", input, std::strerror(errno));
     return kInputMissing;
   default:
-    PrintError("cannot write %s in the working folder", files.book.c_str());
+    PrintError("cannot write %s in the working folder: %s", files.book.c_str(),
+               std::strerror(errno));
     return kWorkFolderMissing;
   }
 }
@@ -234,9 +243,10 @@ int CopyPdfOut(const WorkFiles &files, const char *output) {
   const int copied = CopyBinaryFile(files.pdf.c_str(), output);
   if (copied == 0)
     return kConverted;
+  const int cause = errno;
   if (copied == 4)
     unlink(output); // a partial PDF is worse than none
-  PrintError("cannot write the PDF to %s", output);
+  PrintError("cannot write the PDF to %s: %s", output, std::strerror(cause));
   return kOutputFolderMissing;
 }
 
@@ -261,31 +271,35 @@ std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
   return jobs;
 }
 
+int RenderingFailure(const char *input) {
+  if (interruption::Signal() != 0)
+    return kInterrupted;
+  PrintError("the PDF could not be rendered from %s", input);
+  return kRenderingFailed;
+}
+
 // Renders the pieces and joins their PDFs into the one PDF of the book.
-bool RenderBook(const WorkFiles &files, const std::vector<RenderJob> &jobs) {
+int RenderBook(const WorkFiles &files, const std::vector<RenderJob> &jobs, const char *input) {
   if (!RenderPdfs(jobs, files.folder)) {
     std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
-    return false;
+    return RenderingFailure(input);
   }
-  if (jobs.size() == 1)
-    return std::rename(jobs.front().pdfPath.c_str(), files.pdf.c_str()) == 0;
+  if (jobs.size() == 1) {
+    if (std::rename(jobs.front().pdfPath.c_str(), files.pdf.c_str()) == 0)
+      return kConverted;
+    PrintError("the rendered PDF of %s could not be put in place: %s", input, std::strerror(errno));
+    return kRenderingFailed;
+  }
   std::vector<std::string> parts;
   for (const RenderJob &job : jobs)
     parts.push_back(job.pdfPath);
   try {
     finishing::JoinPdfs(parts, files.pdf);
   } catch (const std::exception &error) {
-    PrintError("the rendered pieces could not be joined: %s", error.what());
-    return false;
+    PrintError("the rendered pieces of %s could not be joined: %s", input, error.what());
+    return kRenderingFailed;
   }
-  return true;
-}
-
-int RenderingFailure(const char *input) {
-  if (interruption::Signal() != 0)
-    return kInterrupted;
-  PrintError("the PDF could not be rendered from %s", input);
-  return kRenderingFailed;
+  return kConverted;
 }
 
 int PiecesFailure(const char *input) {
@@ -304,9 +318,7 @@ int RenderReflowable(const WorkFiles &files, const char *input,
   if (!jobs)
     return PiecesFailure(input);
   const BookFonts fonts(files.images);
-  if (!RenderBook(files, *jobs))
-    return RenderingFailure(input);
-  return kConverted;
+  return RenderBook(files, *jobs, input);
 }
 
 // A fixed-layout book: one PDF page for each page of the book, picture pages
@@ -418,18 +430,19 @@ int CopyBinaryFile(const char *source, const char *destination) {
     if (got == 0)
       break;
     if (std::fwrite(buffer, 1, got, to) < got) {
-      std::perror("Fatal write error.\n");
       result = 4;
       break;
     }
   }
   if (result == 0 && std::ferror(from))
     result = 2;
+  int cause = errno;
   // Data still buffered is written on closing; a failure there is a short write too.
   if (std::fclose(to) != 0 && result == 0) {
-    std::perror("Fatal write error.\n");
     result = 4;
+    cause = errno;
   }
   std::fclose(from);
+  errno = cause; // the caller's one Error line names it
   return result;
 }

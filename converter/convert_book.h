@@ -9,11 +9,12 @@ enum ConvertResult : int {
   kInputMissing = 1,
   kWorkFolderMissing = 2,
   kOutputFolderMissing = 3,
-  kNotABook = 4,       // the library could not open the book
-  kNotUnpacked = 5,    // the library could not unpack it
+  kNotABook = 4,    // the library could not open the book
+  kNotUnpacked = 5, // the library could not unpack it
   kRenderingFailed = 6,
+  kOutOfMemory = 7,
   kInterrupted = 128, // plus the signal that stopped the conversion
-  kUsage = 64,         // fewer than three arguments
+  kUsage = 64,        // fewer than three arguments
 };
 
 // Converts the book at `input` into the PDF at `output`, using `workFolder`
@@ -23,5 +24,5 @@ int ConvertBook(const char *input, const char *output, const char *workFolder);
 
 // Copies `source` to `destination` byte for byte: 0, 2 when the source
 // cannot be read, 3 when the destination cannot be opened for writing, 4
-// when writing it fell short (reported through perror).
+// when writing it fell short. Prints nothing; on failure errno tells why.
 int CopyBinaryFile(const char *source, const char *destination);

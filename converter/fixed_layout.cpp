@@ -13,8 +13,10 @@ namespace fixedlayout {
 namespace {
 
 using finishing::Attribute;
+using finishing::IsBlank;
 using finishing::Lower;
 using finishing::Tag;
+using textutil::Trimmed;
 
 // A page when the book states no size at all: a Kindle's screen.
 constexpr PixelSize kFallbackSize{1072, 1448};
@@ -27,17 +29,6 @@ constexpr std::string_view kRendererZoom = "1.3";
 // Sizes past this are no page a book means (and would overflow the page
 // arithmetic long before a PDF could hold them).
 constexpr double kLargestStated = 100000;
-
-constexpr std::string_view kSpaces = " \t\r\n";
-
-std::string_view Trimmed(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kSpaces);
-  if (first == std::string_view::npos)
-    return {};
-  return text.substr(first, text.find_last_not_of(kSpaces) + 1 - first);
-}
-
-bool IsBlank(std::string_view text) { return Trimmed(text).empty(); }
 
 // A number at the start of `text` ("400", "400px", "1072.5"), read the same
 // way whatever the locale.

@@ -17,13 +17,6 @@ namespace finishing {
 using textutil::ReadWholeFile;
 using textutil::ReplaceFile;
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
 namespace {
 
 bool IsNameChar(char c) {
@@ -55,47 +48,6 @@ std::vector<Tag> ScanTags(std::string_view html) {
   return tags;
 }
 
-// The value of attribute `name` (lower case) in the tag's text, quoted or not.
-std::optional<std::string_view> Attribute(std::string_view tagText, std::string_view name) {
-  std::size_t at = 1;
-  while (at < tagText.size() && IsNameChar(tagText[at]))
-    ++at;
-  while (at < tagText.size()) {
-    while (at < tagText.size() && !IsNameChar(tagText[at]))
-      ++at;
-    const std::size_t nameBegin = at;
-    while (at < tagText.size() && IsNameChar(tagText[at]))
-      ++at;
-    const std::string attribute = Lower(tagText.substr(nameBegin, at - nameBegin));
-    while (at < tagText.size() && tagText[at] == ' ')
-      ++at;
-    if (at >= tagText.size() || tagText[at] != '=') {
-      if (attribute.empty())
-        break;
-      continue;
-    }
-    ++at;
-    while (at < tagText.size() && tagText[at] == ' ')
-      ++at;
-    std::string_view value;
-    if (at < tagText.size() && (tagText[at] == '"' || tagText[at] == '\'')) {
-      const std::size_t closeQuote = tagText.find(tagText[at], at + 1);
-      const std::size_t valueEnd = closeQuote == std::string_view::npos ? tagText.size() : closeQuote;
-      value = tagText.substr(at + 1, valueEnd - at - 1);
-      at = valueEnd + 1;
-    } else {
-      const std::size_t valueBegin = at;
-      while (at < tagText.size() && tagText[at] != ' ' && tagText[at] != '>' &&
-             !(tagText[at] == '/' && at + 1 < tagText.size() && tagText[at + 1] == '>'))
-        ++at;
-      value = tagText.substr(valueBegin, at - valueBegin);
-    }
-    if (attribute == name)
-      return value;
-  }
-  return std::nullopt;
-}
-
 namespace {
 
 // The digits of a decimal number without leading zeros ("0" for zeros only).
@@ -106,7 +58,7 @@ std::optional<std::string> Number(std::string_view digits) {
 
 // The number after `prefix` (lower case) when `value` is the prefix and a number.
 std::optional<std::string> NumberAfter(std::string_view value, std::string_view prefix) {
-  if (value.size() < prefix.size() || Lower(value.substr(0, prefix.size())) != prefix)
+  if (!textutil::StartsWithNoCase(value, prefix))
     return std::nullopt;
   return Number(value.substr(prefix.size()));
 }
@@ -339,10 +291,6 @@ std::vector<Heading> CollectHeadings(const TaggedHtml &html) {
       headings.push_back({i, {std::move(title), *level, "h" + std::to_string(headings.size())}});
   }
   return headings;
-}
-
-bool IsBlank(std::string_view text) {
-  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
 // Tags that may stand between a place and the text that begins there: other

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "text_util.h"
+
 namespace finishing {
 
 // One tag: where it stands and its lower-case name, with a leading "/" for an
@@ -33,9 +35,8 @@ inline Edit Insertion(std::size_t at, std::string text) { return {at, at, std::m
 // their order.
 void ApplyEdits(std::string &html, std::vector<Edit> edits);
 
-// The value of attribute `name` (lower case) in the tag's text, quoted or not.
-std::optional<std::string_view> Attribute(std::string_view tagText, std::string_view name);
-
-std::string Lower(std::string_view text);
+using textutil::Attribute;
+using textutil::IsBlank;
+using textutil::Lower;
 
 } // namespace finishing

@@ -48,14 +48,6 @@ std::optional<std::string> UriOf(Handle annotation) {
   return uri.getStringValue();
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) ==
-                  std::tolower(static_cast<unsigned char>(b));
-         });
-}
-
 // The texts that would give the working folder away: its absolute path as
 // given and with links resolved, each also as a URL writes it.
 class FolderTraces {
@@ -189,7 +181,7 @@ std::string PercentDecoded(std::string_view text) {
 // The marker key a link of the book aims at: the key of a kLinkScheme link,
 // or the id after "#" in "file:…#ID".
 std::optional<std::string> BookLinkKey(std::string_view uri) {
-  if (StartsWithNoCase(uri, kLinkScheme))
+  if (textutil::StartsWithNoCase(uri, kLinkScheme))
     return std::string(uri.substr(kLinkScheme.size()));
   const std::size_t hash = uri.rfind('#');
   if (hash == std::string_view::npos || hash + 1 == uri.size())
@@ -206,8 +198,8 @@ void ResolveLinks(std::vector<QPDFPageObjectHelper> &pages, const Places &places
     bool changed = false;
     for (Handle annotation : AnnotationsOf(page)) {
       const auto uri = UriOf(annotation);
-      if (!uri || !(StartsWithNoCase(*uri, kLinkScheme) || StartsWithNoCase(*uri, "file:") ||
-                    traces.Holds(*uri))) {
+      if (!uri || !(textutil::StartsWithNoCase(*uri, kLinkScheme) ||
+                    textutil::StartsWithNoCase(*uri, "file:") || traces.Holds(*uri))) {
         kept.push_back(annotation);
         continue;
       }

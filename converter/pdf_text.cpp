@@ -84,7 +84,7 @@ bool IsInlineTag(std::string_view tag) {
   for (char c : tag) {
     if (!std::isalnum(static_cast<unsigned char>(c)))
       break;
-    name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    name += textutil::Lower(c);
   }
   static constexpr std::array<std::string_view, 15> kInline = {
       "a", "b", "i", "u", "s", "em", "strong", "font", "span", "small", "big", "sup", "sub",

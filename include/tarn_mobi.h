@@ -28,11 +28,13 @@ extern "C" {
 #define MOBI_ERR_ENCODING 6    /* MobiToHtml: text encoding neither 1252 nor 65001; files written */
 #define MOBI_ERR_COMPRESSION 7 /* MobiToHtml: unsupported compression */
 #define MOBI_ERR_RECORD_SIZE 8 /* MobiToHtml: text record size 0 */
-#define MOBI_ERR_ENCRYPTED 9   /* MobiToHtml: encrypted book or unusable HUFF/CDIC range */
+#define MOBI_ERR_ENCRYPTED 9   /* MobiToHtml: encrypted, or unusable HUFF/CDIC records or text */
 #define MOBI_ERR_NOT_OPEN 10   /* MobiToHtml called without a successful Init */
 #define MOBI_ERR_DAMAGED 11    /* MobiToHtml: record 0 missing or too short for its headers */
 #define MOBI_ERR_KF8 12        /* MobiToHtml: a KF8-only book whose KF8 rendition cannot be read */
 #define MOBI_ERR_INTERNAL 13   /* an unexpected failure inside the library (not out of memory) */
+#define MOBI_ERR_RESOURCE 14   /* MobiToHtml: a picture or font file (or its folder) not written */
+#define MOBI_ERR_TEXT_SIZE 15  /* MobiToHtml: the text decodes to more than any book holds */
 
 /* The handle record; opaque to callers. */
 typedef struct MobiData MobiData;

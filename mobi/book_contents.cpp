@@ -72,7 +72,7 @@ std::size_t ContentsPlace(std::string_view html) {
   constexpr std::string_view kBodyEnd = "</body";
   for (std::size_t at = html.rfind('<'); at != std::string_view::npos;
        at = at == 0 ? std::string_view::npos : html.rfind('<', at - 1)) {
-    if (StartsWithIgnoringCase(html.substr(at), kBodyEnd))
+    if (textutil::StartsWithNoCase(html.substr(at), kBodyEnd))
       return at;
   }
   return html.size();

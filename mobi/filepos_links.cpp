@@ -47,7 +47,7 @@ std::optional<std::string_view> FileposTargetDigits(std::string_view tag) {
   if (tag.size() < 2 + kFileposName.size() || tag.front() != '<' || tag.back() != '>')
     return std::nullopt;
   for (std::size_t at = tag.size() - 1 - kFileposName.size(); at >= 2; --at) {
-    if (!StartsWithIgnoringCase(tag.substr(at), kFileposName))
+    if (!textutil::StartsWithNoCase(tag.substr(at), kFileposName))
       continue;
     const std::string_view digits = QuotedDigits(tag, at + kFileposName.size());
     if (!digits.empty())
@@ -58,7 +58,7 @@ std::optional<std::string_view> FileposTargetDigits(std::string_view tag) {
 
 std::optional<std::string_view> FileposLinkDigits(std::string_view tag) {
   constexpr std::string_view kLinkStart = "<a filepos=";
-  if (!StartsWithIgnoringCase(tag, kLinkStart))
+  if (!textutil::StartsWithNoCase(tag, kLinkStart))
     return std::nullopt;
   const std::string_view digits = QuotedDigits(tag, kLinkStart.size());
   if (digits.empty())

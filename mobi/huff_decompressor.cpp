@@ -118,11 +118,6 @@ std::uint32_t HuffDecompressor::SizeOfTrailingEntries(std::span<const std::uint8
   return ::SizeOfTrailingEntries(record, extraDataFlags);
 }
 
-std::uint32_t
-HuffDecompressor::ReadVariableWidthIntegerBE(std::span<const std::uint8_t> data) const {
-  return ::ReadVariableWidthIntegerBE(data);
-}
-
 // The dictionary index of the next code. End when the bits are used up or the
 // code runs past them; Broken when the tables cannot name a code there.
 HuffDecompressor::Next HuffDecompressor::NextCode(BitReader &reader, std::uint32_t &index) const {

@@ -44,7 +44,6 @@ public:
   bool Error() const { return error != 0; }
 
   std::uint32_t SizeOfTrailingEntries(std::span<const std::uint8_t> record) const;
-  std::uint32_t ReadVariableWidthIntegerBE(std::span<const std::uint8_t> data) const;
 
   std::uint32_t CdicBits() const { return cdicBits; }
   std::size_t DictionaryRecordCount() const { return dictRecords.size(); }

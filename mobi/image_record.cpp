@@ -1,10 +1,11 @@
 #include "image_record.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "byte_reader.h"
+#include "tarn_mobi.h"
 #include "tarn_tool.h"
+#include "whole_file.h"
 
 namespace {
 
@@ -22,19 +23,6 @@ bool IsBmp(std::span<const std::uint8_t> record) {
   return StartsWith(record, "BM") && size && *size >= kSmallestBmp && *size <= record.size();
 }
 
-// Writes `bytes` to `path`; a file that cannot be written whole is removed.
-bool WriteWholeFile(const std::string &path, std::span<const std::uint8_t> bytes) {
-  std::FILE *out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr)
-    return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  if (std::fclose(out) != 0 || !written) {
-    std::remove(path.c_str());
-    return false;
-  }
-  return true;
-}
-
 } // namespace
 
 std::string_view PictureExtension(std::span<const std::uint8_t> record) {
@@ -47,20 +35,23 @@ std::string_view PictureExtension(std::span<const std::uint8_t> record) {
   return {};
 }
 
-std::optional<std::string> WritePictureFile(const std::string &folder, std::uint64_t number,
-                                            std::span<const std::uint8_t> record) {
+int WritePictureFile(const std::string &folder, std::uint64_t number,
+                     std::span<const std::uint8_t> record, std::string &fileName) {
+  fileName.clear();
   const std::string_view extension = PictureExtension(record);
   if (extension.empty())
-    return std::nullopt;
-  std::string fileName = "image_" + std::to_string(number) + "." + std::string(extension);
-  if (!WriteResourceFile(folder, fileName, record))
-    return std::nullopt;
-  return fileName;
+    return MOBI_OK;
+  std::string name = "image_" + std::to_string(number) + "." + std::string(extension);
+  if (int result = WriteResourceFile(folder, name, record))
+    return result;
+  fileName = std::move(name);
+  return MOBI_OK;
 }
 
-bool WriteResourceFile(const std::string &folder, const std::string &fileName,
-                       std::span<const std::uint8_t> bytes) {
-  if (!PathExists(folder.c_str()))
-    PathCreateFolder(folder.c_str());
-  return WriteWholeFile(folder + fileName, bytes);
+int WriteResourceFile(const std::string &folder, const std::string &fileName,
+                      std::span<const std::uint8_t> bytes) {
+  if (!PathExists(folder.c_str()) && PathCreateFolder(folder.c_str()) != 0)
+    return MOBI_ERR_RESOURCE;
+  const std::string_view text(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+  return textutil::WriteWholeFile(folder + fileName, text) ? MOBI_OK : MOBI_ERR_RESOURCE;
 }

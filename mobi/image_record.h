@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,12 +13,13 @@
 std::string_view PictureExtension(std::span<const std::uint8_t> record);
 
 // Writes picture number `number` as "image_N.EXT" into `folder` (created when
-// missing; the name ends in "/"). Returns the file name, or nothing when the
-// record is no picture or the file cannot be written whole (no file is left).
-std::optional<std::string> WritePictureFile(const std::string &folder, std::uint64_t number,
-                                            std::span<const std::uint8_t> record);
+// missing; the name ends in "/") and sets `fileName` to its name; leaves
+// `fileName` empty when the record is no picture. 0, or 14 when the file
+// cannot be written whole (no file is left).
+int WritePictureFile(const std::string &folder, std::uint64_t number,
+                     std::span<const std::uint8_t> record, std::string &fileName);
 
 // Writes `bytes` as `fileName` into `folder` (created when missing; the name
-// ends in "/"). False, and no file left, when it cannot be written whole.
-bool WriteResourceFile(const std::string &folder, const std::string &fileName,
-                       std::span<const std::uint8_t> bytes);
+// ends in "/"). 0, or 14 (no file left) when it cannot be written whole.
+int WriteResourceFile(const std::string &folder, const std::string &fileName,
+                      std::span<const std::uint8_t> bytes);

@@ -9,6 +9,7 @@
 #include "kf8_markup.h"
 #include "kf8_styles.h"
 #include "markup_tags.h"
+#include "text_util.h"
 
 namespace {
 
@@ -80,21 +81,21 @@ std::string_view PartViewport(std::string_view part, const PartBody &body) {
   std::string_view viewport;
   ForEachClosedTag(part.substr(0, body.start), [&](std::string_view tag) {
     if (viewport.empty() && IsStartTag(tag) && SameName(TagName(tag), "meta") &&
-        SameName(AttributeValue(tag, "name"), "viewport"))
-      viewport = AttributeValue(tag, "content");
+        SameName(textutil::Attribute(tag, "name").value_or(""), "viewport"))
+      viewport = textutil::Attribute(tag, "content").value_or("");
   });
   return viewport;
 }
 
 std::string PartOpening(std::size_t index, std::string_view part, const PartBody &body) {
   std::string out = "<div class=\"bookconv-part";
-  const std::string_view classes = body.tag.empty() ? std::string_view{} : AttributeValue(body.tag, "class");
+  const std::string_view classes = textutil::Attribute(body.tag, "class").value_or("");
   if (!classes.empty())
     out += " " + std::string(classes);
   out += "\" id=\"" + PartTopId(index, body) + "\"";
   if (const std::string_view viewport = PartViewport(part, body); !viewport.empty())
     out += " data-viewport=\"" + EscapeHtml(viewport) + "\"";
-  std::string style = body.tag.empty() ? std::string() : std::string(AttributeValue(body.tag, "style"));
+  std::string style(textutil::Attribute(body.tag, "style").value_or(""));
   if (index > 0)
     style += style.empty() ? "page-break-before:always" : ";page-break-before:always";
   if (!style.empty())

@@ -6,6 +6,7 @@
 #include "kf8_styles.h"
 #include "kindle_address.h"
 #include "markup_tags.h"
+#include "text_util.h"
 
 namespace {
 
@@ -37,10 +38,10 @@ std::string PartPrefix(std::size_t index) { return "p" + std::to_string(index) +
 
 // The id a start tag already carries: its id, or the name of an <a>.
 std::string_view ExistingId(std::string_view tag) {
-  const std::string_view id = AttributeValue(tag, "id");
+  const std::string_view id = textutil::Attribute(tag, "id").value_or("");
   if (!id.empty() || !SameName(TagName(tag), "a"))
     return id;
-  return AttributeValue(tag, "name");
+  return textutil::Attribute(tag, "name").value_or("");
 }
 
 // Calls `visit(tag, start, end)` for every closed tag of `text` within
@@ -110,7 +111,7 @@ PartBody FindBody(std::string_view part) {
 }
 
 std::string PartTopId(std::size_t index, const PartBody &body) {
-  const std::string_view id = body.tag.empty() ? std::string_view{} : AttributeValue(body.tag, "id");
+  const std::string_view id = textutil::Attribute(body.tag, "id").value_or("");
   return id.empty() ? "p" + std::to_string(index) : PartPrefix(index) + std::string(id);
 }
 

@@ -14,10 +14,6 @@ bool IsEndTag(std::string_view tag);
 std::string_view TagName(std::string_view tag);
 bool SameName(std::string_view a, std::string_view b); // ASCII case-insensitive
 
-// The value of attribute `name` in `tag` (quotes removed, entities left as
-// they are); empty when the tag lacks it.
-std::string_view AttributeValue(std::string_view tag, std::string_view name);
-
 // A start tag taken apart so that its attributes can change.
 struct ParsedTag {
   struct Attribute {
@@ -31,7 +27,6 @@ struct ParsedTag {
   static ParsedTag Parse(std::string_view tag);
   // The attribute named `attribute`, or null.
   Attribute *Find(std::string_view attribute);
-  void Remove(std::string_view attribute);
   void Set(std::string_view attribute, std::string value);
   // The tag written again, every value in double quotes.
   void AppendTo(std::string &out) const;

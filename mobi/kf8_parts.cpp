@@ -5,6 +5,7 @@
 
 #include "kf8_markup.h"
 #include "markup_tags.h"
+#include "text_util.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ private:
   void IndexAids() {
     aidsIndexed_ = true;
     ForEachClosedTag(skeleton_, [&](std::string_view tag) {
-      const std::string_view aid = AttributeValue(tag, "aid");
+      const std::string_view aid = textutil::Attribute(tag, "aid").value_or("");
       if (!aid.empty())
         aidEnds_.emplace(aid, static_cast<std::size_t>(tag.data() + tag.size() - skeleton_.data()));
     });

@@ -109,9 +109,11 @@ int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
   const std::unique_ptr<Kf8Text> book = ReadKf8Text(records.All(), sections.kf8->header, std::move(text));
   if (!book)
     return MOBI_ERR_KF8;
-  const Kf8Resources resources =
-      WriteKf8Resources(Kf8ResourceRecords(records.All(), sections), output.resourceFolder, output.bookStem,
-                        Kf8CoverOffset(records.All(), sections));
+  Kf8Resources resources;
+  if (int result =
+          WriteKf8Resources(Kf8ResourceRecords(records.All(), sections), output.resourceFolder,
+                            output.bookStem, Kf8CoverOffset(records.All(), sections), resources))
+    return result;
   unpacked.coverName = resources.Name(0);
   CFile out(std::fopen(output.htmlPath.c_str(), "wb"));
   if (!out)

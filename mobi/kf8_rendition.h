@@ -59,8 +59,9 @@ struct Kf8Unpacked {
 
 // Unpacks the KF8 section of `sections` into the HTML file and its resource
 // folder, and fills `unpacked`. Result:
-// 0; the text decoder's code (7, 8, 9, 11, 3) or MOBI_ERR_KF8 when the
-// section cannot be read, in which case nothing has been written; 1 or 2 when
-// the HTML file cannot be created or written.
+// 0; the text decoder's code (7, 8, 9, 11, 15) or MOBI_ERR_KF8 when the
+// section cannot be read, in which case nothing has been written; 14 when a
+// resource file cannot be written; 1 or 2 when the HTML file cannot be
+// created or written.
 int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
                        const Kf8Output &output, Kf8Unpacked &unpacked);

@@ -5,6 +5,7 @@
 #include "font_record.h"
 #include "image_record.h"
 #include "meta_info.h"
+#include "tarn_mobi.h"
 
 namespace {
 
@@ -28,17 +29,19 @@ std::optional<std::uint32_t> Kf8FirstResource(const ByteReader &header, const Bo
   return kf8.Record(std::uint32_t{header.U16BE(kTextRecordCount).value_or(0)} + 1);
 }
 
-// The name and family of a font resource, or nothing when the record holds none.
-std::optional<std::pair<std::string, std::string>> WriteFontResource(const ByteReader &record,
-                                                                     const std::string &folder,
-                                                                     std::uint64_t number) {
+// Writes a font resource and sets `fileName` and `family`; leaves `fileName`
+// empty when the record holds no font. 0, or 14 when it cannot be written.
+int WriteFontResource(const ByteReader &record, const std::string &folder, std::uint64_t number,
+                      std::string &fileName, std::string &family) {
   const std::optional<FontFile> font = DecodeFontRecord(record);
   if (!font)
-    return std::nullopt;
-  std::string fileName = "font_" + std::to_string(number) + "." + std::string(font->extension);
-  if (!WriteResourceFile(folder, fileName, font->bytes))
-    return std::nullopt;
-  return std::pair{std::move(fileName), FontFamilyName(font->bytes)};
+    return MOBI_OK;
+  std::string name = "font_" + std::to_string(number) + "." + std::string(font->extension);
+  if (int result = WriteResourceFile(folder, name, font->bytes))
+    return result;
+  fileName = std::move(name);
+  family = FontFamilyName(font->bytes);
+  return MOBI_OK;
 }
 
 } // namespace
@@ -69,24 +72,24 @@ std::uint32_t Kf8CoverOffset(std::span<const ByteReader> records, const BookSect
   return cover;
 }
 
-Kf8Resources WriteKf8Resources(std::span<const ByteReader> resources, const std::string &folder,
-                               const std::string &bookStem, std::uint32_t coverOffset) {
-  Kf8Resources written;
-  written.names.resize(resources.size() + 1);
-  written.fontFamilies.resize(resources.size() + 1);
-  const std::string prefix = bookStem + "_files/";
+int WriteKf8Resources(std::span<const ByteReader> resources, const std::string &folder,
+                      const std::string &bookStem, std::uint32_t coverOffset,
+                      Kf8Resources &written) {
+  written.names.assign(resources.size() + 1, std::string());
+  written.fontFamilies.assign(resources.size() + 1, std::string());
   for (std::size_t i = 0; i < resources.size(); ++i) {
     const std::uint64_t number = i + 1;
-    if (IsFontRecord(resources[i])) {
-      if (auto font = WriteFontResource(resources[i], folder, number)) {
-        written.names[number] = prefix + font->first;
-        written.fontFamilies[number] = std::move(font->second);
-      }
-    } else if (auto picture = WritePictureFile(folder, number, resources[i].Bytes())) {
-      written.names[number] = prefix + *picture;
-    }
+    std::string fileName;
+    const int result = IsFontRecord(resources[i])
+                           ? WriteFontResource(resources[i], folder, number, fileName,
+                                               written.fontFamilies[number])
+                           : WritePictureFile(folder, number, resources[i].Bytes(), fileName);
+    if (result != MOBI_OK)
+      return result;
+    if (!fileName.empty())
+      written.names[number] = bookStem + "_files/" + fileName;
   }
   if (coverOffset < resources.size() && !PictureExtension(resources[coverOffset].Bytes()).empty())
     written.names[0] = written.names[coverOffset + 1];
-  return written;
+  return MOBI_OK;
 }

@@ -45,7 +45,9 @@ std::uint32_t Kf8CoverOffset(std::span<const ByteReader> records, const BookSect
 // Writes the pictures ("image_N.EXT", as the MOBI6 picture walk names them)
 // and the fonts ("font_N.ttf" or "font_N.otf") among `resources` into
 // `folder` (the resource folder, ending in "/", created when missing); N is
-// the resource number. Names are `bookStem` + "_files/" + the file name. The
-// cover is the picture resource `coverOffset` + 1, if one was written.
-Kf8Resources WriteKf8Resources(std::span<const ByteReader> resources, const std::string &folder,
-                               const std::string &bookStem, std::uint32_t coverOffset);
+// the resource number, and lists them in `written`. Names are `bookStem` +
+// "_files/" + the file name. The cover is the picture resource `coverOffset`
+// + 1, if one was written. 0, or 14 when a file cannot be written.
+int WriteKf8Resources(std::span<const ByteReader> resources, const std::string &folder,
+                      const std::string &bookStem, std::uint32_t coverOffset,
+                      Kf8Resources &written);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "kindle_address.h"
+#include "text_util.h"
 
 namespace {
 
@@ -25,36 +26,9 @@ struct Context {
   std::size_t inlined = 0;
 };
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view word) {
-  if (at > text.size() || text.size() - at < word.size())
-    return false;
-  for (std::size_t i = 0; i < word.size(); ++i)
-    if (Lower(text[at + i]) != word[i])
-      return false;
-  return true;
-}
-
 bool IsNameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '_' || static_cast<unsigned char>(c) >= 0x80;
-}
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
-
-std::string Lowered(std::string_view text) {
-  std::string lowered(text);
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(), Lower);
-  return lowered;
 }
 
 // Index just past the comment or string that starts at `i`, or `i` when none does.
@@ -172,13 +146,13 @@ struct Url {
   std::string address;   // unquoted, unescaped
 };
 
-// The url(…) that starts at `at`, if one does.
+// The url(…) that starts at `at` (inside `css`), if one does.
 std::optional<Url> UrlAt(std::string_view css, std::size_t at) {
-  if (!StartsWithNoCase(css, at, "url(") || (at > 0 && IsNameChar(css[at - 1])))
+  if (!textutil::StartsWithNoCase(css.substr(at), "url(") || (at > 0 && IsNameChar(css[at - 1])))
     return std::nullopt;
   Url url{at, 0, {}};
   std::size_t i = at + 4;
-  while (i < css.size() && IsSpace(css[i]))
+  while (i < css.size() && textutil::IsHtmlSpace(css[i]))
     ++i;
   const char quote = i < css.size() && (css[i] == '"' || css[i] == '\'') ? css[i] : ')';
   if (quote != ')')
@@ -193,7 +167,7 @@ std::optional<Url> UrlAt(std::string_view css, std::size_t at) {
   if (i == kNone || i >= css.size())
     return std::nullopt;
   url.end = i + 1;
-  url.address = std::string(Trim(url.address));
+  url.address = std::string(textutil::Trimmed(url.address));
   return url;
 }
 
@@ -221,7 +195,8 @@ std::string ResolvedAddress(const KindleAddress &address, Context &context, int 
     const std::string &name = context.resources.Name(address.number);
     return name.empty() ? std::string(kEmptyAddress) : name;
   }
-  const std::string mime = address.mime.empty() ? std::string("text/css") : Lowered(address.mime);
+  const std::string mime =
+      address.mime.empty() ? std::string("text/css") : textutil::Lower(address.mime);
   std::optional<std::string> text;
   if (mime == "text/css") {
     text = ImportedFlow(address.number, context, depth);
@@ -266,18 +241,18 @@ std::string RewriteUrls(std::string_view css, Context &context, int depth) {
 // A media query list with the Kindle media types settled: amzn-kf8 holds
 // here, amzn-mobi does not. Nothing when no query of the list can hold.
 std::optional<std::string> RewriteMediaList(std::string_view list) {
-  if (Trim(list).empty())
+  if (textutil::Trimmed(list).empty())
     return std::string();
   std::vector<std::string> kept;
   for (std::string_view query : SplitAtTopLevel(list, ',')) {
-    query = Trim(query);
+    query = textutil::Trimmed(query);
     std::string_view rest = query;
     const auto word = [&rest] {
-      rest = Trim(rest);
+      rest = textutil::Trimmed(rest);
       std::size_t n = 0;
       while (n < rest.size() && IsNameChar(rest[n]))
         ++n;
-      const std::string taken = Lowered(rest.substr(0, n));
+      const std::string taken = textutil::Lower(rest.substr(0, n));
       rest.remove_prefix(n);
       return taken;
     };
@@ -329,7 +304,7 @@ std::string RewriteFontFace(std::string_view body, Context &context, int depth) 
   std::vector<std::string> declarations;
   for (std::string_view declaration : SplitAtTopLevel(body, ';')) {
     const std::size_t colon = declaration.find(':');
-    if (colon != kNone && Lowered(Trim(declaration.substr(0, colon))) == "src")
+    if (colon != kNone && textutil::Lower(textutil::Trimmed(declaration.substr(0, colon))) == "src")
       declarations.push_back(std::string(declaration.substr(0, colon + 1)) +
                              RewriteFontSources(declaration.substr(colon + 1), context, depth));
     else
@@ -346,7 +321,7 @@ std::pair<std::string, std::size_t> AtRuleName(std::string_view prelude) {
     const std::size_t skipped = SkipCommentOrString(prelude, at);
     if (skipped != at)
       at = skipped;
-    else if (IsSpace(prelude[at]))
+    else if (textutil::IsHtmlSpace(prelude[at]))
       ++at;
     else
       break;
@@ -356,13 +331,13 @@ std::pair<std::string, std::size_t> AtRuleName(std::string_view prelude) {
   std::size_t end = at + 1;
   while (end < prelude.size() && IsNameChar(prelude[end]))
     ++end;
-  return {Lowered(prelude.substr(at + 1, end - at - 1)), at};
+  return {textutil::Lower(prelude.substr(at + 1, end - at - 1)), at};
 }
 
 // "@import" of a flow: the flow's text in place (inside the import's media
 // list when it has one); any other import stays.
 std::string RewriteImport(std::string_view statement, std::size_t at, Context &context, int depth) {
-  std::string_view rest = Trim(statement.substr(at + 7));
+  std::string_view rest = textutil::Trimmed(statement.substr(at + 7));
   std::string address;
   std::size_t consumed = 0;
   if (const std::optional<Url> url = UrlAt(rest, 0)) {

@@ -3,6 +3,8 @@
 
 #include <string_view>
 
+#include "text_util.h"
+
 // The first "<" or ">" in `text` at or after `from`, or npos. One plain loop:
 // find_first_of with a set looks up the set once for every byte it passes.
 inline std::size_t FindAngleBracket(std::string_view text, std::size_t from) {
@@ -12,25 +14,13 @@ inline std::size_t FindAngleBracket(std::string_view text, std::size_t from) {
   return std::string_view::npos;
 }
 
-// Whether `bytes` begins with `lower` (lower-case ASCII) in any letter case.
-inline bool StartsWithIgnoringCase(std::string_view bytes, std::string_view lower) {
-  if (bytes.size() < lower.size())
-    return false;
-  for (std::size_t i = 0; i < lower.size(); ++i) {
-    const char c = bytes[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != lower[i])
-      return false;
-  }
-  return true;
-}
-
 // Whether `tag` holds `name` (lower-case letters) in any letter case: a quick
 // test before a tag's full pattern, which most tags never need.
 inline bool TagMentions(std::string_view tag, std::string_view name) {
   const char first[] = {name[0], static_cast<char>(name[0] - 'a' + 'A'), '\0'};
   for (std::size_t at = tag.find_first_of(first); at != std::string_view::npos;
        at = tag.find_first_of(first, at + 1))
-    if (StartsWithIgnoringCase(tag.substr(at), name))
+    if (textutil::StartsWithNoCase(tag.substr(at), name))
       return true;
   return false;
 }

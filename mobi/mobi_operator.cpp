@@ -48,24 +48,20 @@ bool SupportedEncoding(std::uint32_t encoding) { return encoding == 1252 || enco
 MobiOperator::~MobiOperator() { Destroy(); }
 
 int MobiOperator::Init(const char *path) {
-  try {
-    const char *paths[] = {path};
-    file = FilesOpen(paths, 1, "rb");
-    if (!FilesOpened(file))
-      return MOBI_ERR_OPEN;
-    std::vector<std::uint8_t> bytes = ReadWholeFile(file);
-    header = std::make_unique<PdbHeader>();
-    header->read(bytes);
-    if (header->typeCreator != "BOOKMOBI")
-      return MOBI_ERR_NOT_MOBI;
-    records = std::make_unique<BookRecords>(std::move(bytes), header->recordOffsets);
-    sections = FindSections(*records);
-    record0 = std::make_unique<PdbRecord0>();
-    imageNames.assign(1, std::string());
-    return MOBI_OK;
-  } catch (const std::bad_alloc &) {
-    return MOBI_ERR_MEMORY;
-  }
+  const char *paths[] = {path};
+  file = FilesOpen(paths, 1, "rb");
+  if (!FilesOpened(file))
+    return MOBI_ERR_OPEN;
+  std::vector<std::uint8_t> bytes = ReadWholeFile(file);
+  header = std::make_unique<PdbHeader>();
+  header->read(bytes);
+  if (header->typeCreator != "BOOKMOBI")
+    return MOBI_ERR_NOT_MOBI;
+  records = std::make_unique<BookRecords>(std::move(bytes), header->recordOffsets);
+  sections = FindSections(*records);
+  record0 = std::make_unique<PdbRecord0>();
+  imageNames.assign(1, std::string());
+  return MOBI_OK;
 }
 
 void MobiOperator::Destroy() {
@@ -107,41 +103,39 @@ int MobiOperator::SetOutputPath(const char *htmlPath) {
 int MobiOperator::UnpackBook(const char *htmlPath) {
   if (!IsOpen())
     return MOBI_ERR_NOT_OPEN;
-  try {
-    const std::string path = htmlPath != nullptr ? htmlPath : "";
-    if (int result = SetOutputPath(path.c_str()))
-      return result;
-    // A second run starts from a fresh list and decoder rather than piling up.
-    imageNames.assign(1, std::string());
-    huff.reset();
+  const std::string path = htmlPath != nullptr ? htmlPath : "";
+  if (int result = SetOutputPath(path.c_str()))
+    return result;
+  // A second run starts from a fresh list and decoder rather than piling up.
+  imageNames.assign(1, std::string());
+  huff.reset();
 
-    if (int result = ProcessZeroRecord())
+  if (int result = ProcessZeroRecord())
+    return result;
+  if (int result = ProcessMetaInfo())
+    return result;
+  // The KF8 rendition is the publisher's full one; a hybrid whose KF8
+  // section cannot be read still has its MOBI6 half.
+  if (sections.kf8) {
+    const int result = ProcessKf8Rendition(path);
+    if (result == MOBI_OK)
+      return SupportedEncoding(records->Record(sections.kf8->header).U32BE(28).value_or(0))
+                 ? MOBI_OK
+                 : MOBI_ERR_ENCODING;
+    if (!sections.mobi6 || result == MOBI_ERR_OPEN || result == MOBI_ERR_WRITE ||
+        result == MOBI_ERR_RESOURCE)
       return result;
-    if (int result = ProcessMetaInfo())
-      return result;
-    // The KF8 rendition is the publisher's full one; a hybrid whose KF8
-    // section cannot be read still has its MOBI6 half.
-    if (sections.kf8) {
-      const int result = ProcessKf8Rendition(path);
-      if (result == MOBI_OK)
-        return SupportedEncoding(records->Record(sections.kf8->header).U32BE(28).value_or(0)) ? MOBI_OK
-                                                                                                : MOBI_ERR_ENCODING;
-      if (!sections.mobi6 || result == MOBI_ERR_OPEN || result == MOBI_ERR_WRITE || result == MOBI_ERR_MEMORY)
-        return result;
-    }
-    if (int result = ProcessTextRecord(path.c_str()))
-      return result;
-    if (int result = ProcessImageRecord())
-      return result;
-    // The post-pass runs whatever the encoding, so a book in another code
-    // page still shows its pictures.
-    if (imageNames.size() > 1 || !imageNames[0].empty())
-      if (int result = MobiHtmlProcess2(path.c_str(), imageNames))
-        return result;
-    return SupportedEncoding(record0->textEncoding) ? MOBI_OK : MOBI_ERR_ENCODING;
-  } catch (const std::bad_alloc &) {
-    return MOBI_ERR_MEMORY;
   }
+  if (int result = ProcessTextRecord(path.c_str()))
+    return result;
+  if (int result = ProcessImageRecord())
+    return result;
+  // The post-pass runs whatever the encoding, so a book in another code
+  // page still shows its pictures.
+  if (imageNames.size() > 1 || !imageNames[0].empty())
+    if (int result = MobiHtmlProcess2(path.c_str(), imageNames))
+      return result;
+  return SupportedEncoding(record0->textEncoding) ? MOBI_OK : MOBI_ERR_ENCODING;
 }
 
 const std::optional<std::string> &MobiOperator::GetTitle() const { return record0->title; }
@@ -200,10 +194,10 @@ int MobiOperator::ProcessMetaInfo() {
   if (exth.coverOffset == ExthFields::kNone)
     return MOBI_OK;
   const std::uint64_t coverIndex = std::uint64_t{record0->firstImageRecord} + exth.coverOffset;
-  std::string name;
-  if (coverIndex <= INT32_MAX && GenImage(static_cast<std::int32_t>(coverIndex), name) == 0)
-    imageNames.front() = name;
-  return MOBI_OK;
+  if (coverIndex > INT32_MAX)
+    return MOBI_OK;
+  const int result = GenImage(static_cast<std::int32_t>(coverIndex), imageNames.front());
+  return result == kNoImage ? MOBI_OK : result;
 }
 
 namespace {
@@ -257,7 +251,9 @@ int MobiOperator::ProcessImageRecord() {
   const std::uint32_t end = std::min<std::uint32_t>(TextSection().end, INT32_MAX);
   for (std::uint32_t index = first; index < end; ++index) {
     std::string name;
-    GenImage(static_cast<std::int32_t>(index), name);
+    const int result = GenImage(static_cast<std::int32_t>(index), name);
+    if (result != MOBI_OK && result != kNoImage)
+      return result;
     imageNames.push_back(std::move(name));
   }
   return MOBI_OK;
@@ -265,15 +261,17 @@ int MobiOperator::ProcessImageRecord() {
 
 int MobiOperator::GenImage(std::int32_t index, std::string &name) {
   if (index < 0 || !TextSection().Holds(static_cast<std::uint32_t>(index)))
-    return 1;
+    return kNoImage;
   const std::int64_t number = std::int64_t{index} - record0->firstImageRecord + 1;
   if (number < 1)
-    return 1;
-  const auto fileName = WritePictureFile(outputFolder + "/" + bookStem + "_files/",
-                                         static_cast<std::uint64_t>(number),
-                                         records->Record(static_cast<std::uint32_t>(index)).Bytes());
-  if (!fileName)
-    return 1;
-  name = bookStem + "_files/" + *fileName;
-  return 0;
+    return kNoImage;
+  std::string fileName;
+  if (int result = WritePictureFile(
+          outputFolder + "/" + bookStem + "_files/", static_cast<std::uint64_t>(number),
+          records->Record(static_cast<std::uint32_t>(index)).Bytes(), fileName))
+    return result;
+  if (fileName.empty())
+    return kNoImage;
+  name = bookStem + "_files/" + fileName;
+  return MOBI_OK;
 }

@@ -57,8 +57,10 @@ public:
   int ProcessKf8Rendition(const std::string &path);
   int ProcessTextRecord(const char *path);
   int ProcessImageRecord();
-  // Writes picture record `index` of the MOBI6 section into the image folder;
-  // 0 and `name` set to its entry for the HTML, or 1 when nothing was written.
+  // Writes picture record `index` of the MOBI6 section into the image folder:
+  // 0 and `name` set to its entry for the HTML; kNoImage when the record is
+  // no picture; 14 when its file cannot be written.
+  static constexpr int kNoImage = 1;
   int GenImage(std::int32_t index, std::string &name);
 
   // What the steps found, for callers that look closer (read-only).
@@ -69,7 +71,6 @@ public:
   const std::vector<std::string> &ImageNames() const { return imageNames; }
   const std::string &BookStem() const { return bookStem; }
   const std::string &OutputFolder() const { return outputFolder; }
-  bool IsDictionary() const { return dictionary; }
 
 private:
   // The section whose text the steps read: MOBI6, or KF8 in a KF8-only book.

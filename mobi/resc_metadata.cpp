@@ -7,6 +7,7 @@
 
 #include "kf8_markup.h"
 #include "markup_tags.h"
+#include "text_util.h"
 
 namespace {
 
@@ -25,12 +26,12 @@ void AddTagFacts(std::string_view tag, BookFacts &facts) {
     return;
   const std::string_view name = TagName(tag);
   if (SameName(name, "meta")) {
-    const std::string_view fact = AttributeValue(tag, "name");
+    const std::string_view fact = textutil::Attribute(tag, "name").value_or("");
     for (const std::string_view known : kMetaFacts)
       if (fact == known)
-        AddMissing(facts, known, AttributeValue(tag, "content"));
+        AddMissing(facts, known, textutil::Attribute(tag, "content").value_or(""));
   } else if (SameName(name, "spine")) {
-    AddMissing(facts, kSpineDirection, AttributeValue(tag, kSpineDirection));
+    AddMissing(facts, kSpineDirection, textutil::Attribute(tag, kSpineDirection).value_or(""));
   }
 }
 

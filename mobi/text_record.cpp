@@ -90,7 +90,8 @@ int PrepareSectionText(const BookRecords &records, const BookSection &section,
                                   kNullIndex))))
     return MOBI_ERR_ENCRYPTED;
   text.huff = MakeHuffDecompressor(records, *first, header.huffRecordCount, header.extraDataFlags);
-  return MOBI_OK;
+  // A dictionary the decoder cannot use would turn every record into nothing.
+  return text.huff->Error() ? MOBI_ERR_ENCRYPTED : MOBI_OK;
 }
 
 int DecodeTextRecords(const BookRecords &records, const TextLayout &layout, HuffDecompressor *huff,
@@ -111,7 +112,7 @@ int DecodeTextRecords(const BookRecords &records, const TextLayout &layout, Huff
     if (record.empty())
       continue;
     if (text.size() + outSize > maxText)
-      return MOBI_ERR_MEMORY;
+      return MOBI_ERR_TEXT_SIZE;
     const std::size_t start = text.size();
     text.resize(start + outSize);
     char *out = text.data() + start;
@@ -133,7 +134,8 @@ int DecodeTextRecords(const BookRecords &records, const TextLayout &layout, Huff
     }
     text.resize(start + std::min(n, outSize));
   }
-  return MOBI_OK;
+  // Once the HUFF/CDIC decoder fails, the rest of the text is lost.
+  return huff != nullptr && huff->Error() ? MOBI_ERR_ENCRYPTED : MOBI_OK;
 }
 
 int DecodeSectionText(const BookRecords &records, const BookSection &section, std::string &text) {

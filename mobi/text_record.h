@@ -29,14 +29,16 @@ struct SectionText {
 };
 
 // Checks the header of `section` and builds its decoder: 0, or 7 (unknown
-// compression), 8 (text record size 0), 9 (encrypted, or a HUFF/CDIC range
-// that is not inside the section with a record after it).
+// compression), 8 (text record size 0), 9 (encrypted, a HUFF/CDIC range
+// that is not inside the section with a record after it, or HUFF/CDIC
+// records the decoder cannot use).
 int PrepareSectionText(const BookRecords &records, const BookSection &section,
                        const MobiHeader &header, SectionText &text);
 
 // Decodes the text records of `layout` into `text`, each record's trailing
-// entries removed: 0, 7 for an unknown compression, 3 for a text far larger
-// than the book could hold. `huff` is needed for HUFF/CDIC text only.
+// entries removed: 0, 7 for an unknown compression, 15 for a text far larger
+// than the book could hold, 9 when the HUFF/CDIC decoder failed on the way.
+// `huff` is needed for HUFF/CDIC text only.
 int DecodeTextRecords(const BookRecords &records, const TextLayout &layout, HuffDecompressor *huff,
                       std::string &text);
 

@@ -143,4 +143,28 @@ std::optional<std::uint64_t> DecimalValue(std::string_view digits) {
   return value;
 }
 
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char &c : lower)
+    c = Lower(c);
+  return lower;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && IsHtmlSpace(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsHtmlSpace(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+std::optional<std::string_view> Attribute(std::string_view tag, std::string_view name) {
+  std::optional<std::string_view> found;
+  ForEachAttribute(tag, [&](std::string_view attribute, std::string_view value) {
+    if (!found && attribute.size() == name.size() && StartsWithNoCase(attribute, name))
+      found = value;
+  });
+  return found;
+}
+
 } // namespace textutil

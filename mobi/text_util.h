@@ -1,8 +1,10 @@
-// Text helpers the library and the program share: UTF-8, Windows-1252 and the
-// decimal numbers of filepos links. Linked statically into both; nothing here
+// Text helpers the library and the program share: UTF-8, Windows-1252, the
+// decimal numbers of filepos links, and the letter case, white space and
+// attributes of HTML tags. Linked statically into both; nothing here
 // is exported.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,5 +33,70 @@ std::string Windows1252ToUtf8(std::string_view bytes);
 std::optional<std::string_view> CanonicalDecimal(std::string_view digits);
 // The value of a decimal number; nothing when it is not one or exceeds 64 bits.
 std::optional<std::uint64_t> DecimalValue(std::string_view digits);
+
+// ASCII letter case and white space, as HTML and CSS names use them: other
+// bytes, UTF-8 ones included, stay as they are.
+constexpr char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+std::string Lower(std::string_view text);
+constexpr bool IsHtmlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+// Whether `text` begins with `prefix` in any letter case.
+inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), text.begin(),
+                    [](char a, char b) { return Lower(a) == Lower(b); });
+}
+// `text` without the white space around it.
+std::string_view Trimmed(std::string_view text);
+inline bool IsBlank(std::string_view text) { return Trimmed(text).empty(); }
+
+// Calls `visit(name, value)` for every attribute of the start tag `tag` (from
+// its "<" on), names as written, values without their quotes and with their
+// entities left alone; an attribute without a value gets an empty one. An
+// unquoted value ends at white space, ">" or "/>"; an unclosed quote runs to
+// the end of the tag.
+template <typename Visit> void ForEachAttribute(std::string_view tag, Visit visit) {
+  const auto endsName = [](char c) { return IsHtmlSpace(c) || c == '=' || c == '>' || c == '/'; };
+  const auto skipSpaces = [&](std::size_t at) {
+    while (at < tag.size() && IsHtmlSpace(tag[at]))
+      ++at;
+    return at;
+  };
+  const std::size_t tagEnd = !tag.empty() && tag.back() == '>' ? tag.size() - 1 : tag.size();
+  std::size_t at = 1;
+  while (at < tagEnd && !endsName(tag[at]))
+    ++at;
+  while (at < tagEnd) {
+    while (at < tagEnd && (IsHtmlSpace(tag[at]) || tag[at] == '/'))
+      ++at;
+    const std::size_t nameStart = at;
+    while (at < tagEnd && !endsName(tag[at]))
+      ++at;
+    if (at == nameStart)
+      return;
+    const std::string_view name = tag.substr(nameStart, at - nameStart);
+    std::string_view value;
+    at = skipSpaces(at);
+    if (at < tagEnd && tag[at] == '=') {
+      at = skipSpaces(at + 1);
+      if (at < tagEnd && (tag[at] == '"' || tag[at] == '\'')) {
+        const std::size_t end = std::min(tag.find(tag[at], at + 1), tagEnd);
+        value = tag.substr(at + 1, end - at - 1);
+        at = end + 1;
+      } else {
+        const std::size_t valueStart = at;
+        while (at < tagEnd && !IsHtmlSpace(tag[at]) && !(tag[at] == '/' && at + 1 == tagEnd))
+          ++at;
+        value = tag.substr(valueStart, at - valueStart);
+      }
+    }
+    visit(name, value);
+  }
+}
+
+// The value of the first attribute named `name` (in any letter case) in the
+// start tag `tag`; none when the tag has no such attribute.
+std::optional<std::string_view> Attribute(std::string_view tag, std::string_view name);
 
 } // namespace textutil

@@ -30,6 +30,7 @@
 #include "book_layout.h"
 #include "convert_book.h"
 #include "html_pieces.h"
+#include "linked_text.h"
 #include "mobi_writer.h"
 #include "pdf_joiner.h"
 #include "pdf_tools.h"
@@ -41,39 +42,8 @@ extern char **environ;
 namespace {
 
 namespace fs = std::filesystem;
+using testbook::LinkedText;
 using testbook::ScratchFolder;
-
-// Book text whose links are ten-digit filepos offsets, filled in at the end.
-class LinkedText {
-public:
-  LinkedText &Add(const std::string &text) {
-    text_ += text;
-    return *this;
-  }
-  LinkedText &Link(const std::string &mark, const std::string &label) {
-    links_.emplace_back(text_.size() + 11, mark);
-    text_ += "<a filepos=0000000000>" + label + "</a>";
-    return *this;
-  }
-  LinkedText &Mark(const std::string &mark) {
-    marks_[mark] = text_.size();
-    return *this;
-  }
-  std::string Text() const {
-    std::string text = text_;
-    for (const auto &[at, mark] : links_) {
-      char digits[11];
-      std::snprintf(digits, sizeof digits, "%010zu", marks_.at(mark));
-      text.replace(at, 10, digits);
-    }
-    return text;
-  }
-
-private:
-  std::string text_;
-  std::vector<std::pair<std::size_t, std::string>> links_;
-  std::map<std::string, std::size_t> marks_;
-};
 
 std::string Prose(int chapter, std::size_t bytes) {
   std::string text;

@@ -14,28 +14,13 @@
 
 namespace {
 
-using testbook::AppendU32BE;
+using testbook::BuildCdicRecord;
+using testbook::BuildHuffRecord;
 using testbook::Bytes;
+using testbook::CdicEntry;
 using testbook::ToBytes;
-
-using CodeTable = std::array<std::uint32_t, 256>;
-using CodeRanges = std::array<std::uint32_t, 64>;
-
-void AppendU32LE(Bytes &bytes, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8)
-    bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-Bytes HuffRecord(const CodeTable &table, const CodeRanges &ranges = {}) {
-  Bytes huff = ToBytes("HUFF");
-  for (std::uint32_t value : {24u, 0u, 0u, 24u, 24u + 1024u})
-    AppendU32BE(huff, value);
-  for (std::uint32_t value : table)
-    AppendU32LE(huff, value);
-  for (std::uint32_t value : ranges)
-    AppendU32LE(huff, value);
-  return huff;
-}
+using CodeTable = testbook::HuffCodeTable;
+using CodeRanges = testbook::HuffCodeRanges;
 
 // Every byte of input is one 8-bit code, for dictionary index `top` - byte.
 CodeTable ByteCodes(std::uint32_t top = 0xFF) {
@@ -49,29 +34,8 @@ std::uint8_t Code(std::uint32_t index, std::uint32_t top = 0xFF) {
   return static_cast<std::uint8_t>(top - index);
 }
 
-struct CdicEntry {
-  bool literal = true;
-  Bytes bytes;
-};
 CdicEntry Literal(const std::string &text) { return {true, ToBytes(text)}; }
 CdicEntry Coded(Bytes codes) { return {false, std::move(codes)}; }
-
-Bytes Cdic(const std::vector<CdicEntry> &entries, std::uint32_t cdicBits = 8) {
-  Bytes cdic = ToBytes("CDIC");
-  for (std::uint32_t value : {16u, static_cast<std::uint32_t>(entries.size()), cdicBits})
-    AppendU32BE(cdic, value);
-  Bytes body;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    testbook::PutU16BE(cdic, 16 + 2 * i,
-                       static_cast<std::uint16_t>(2 * entries.size() + body.size()));
-    const auto &entry = entries[i];
-    testbook::AppendU16BE(
-        body, static_cast<std::uint16_t>(entry.bytes.size() | (entry.literal ? 0x8000 : 0)));
-    body.insert(body.end(), entry.bytes.begin(), entry.bytes.end());
-  }
-  cdic.insert(cdic.end(), body.begin(), body.end());
-  return cdic;
-}
 
 std::string Decode(HuffDecompressor &huff, const Bytes &record, std::uint32_t outSize = 4096) {
   std::string out(outSize, '\0');
@@ -81,18 +45,19 @@ std::string Decode(HuffDecompressor &huff, const Bytes &record, std::uint32_t ou
 
 // A decoder over byte codes and one CDIC record of `entries`.
 HuffDecompressor ByteCoded(const std::vector<CdicEntry> &entries, std::uint32_t flags = 0) {
-  return HuffDecompressor(HuffRecord(ByteCodes()), {Cdic(entries)}, flags);
+  return HuffDecompressor(BuildHuffRecord(ByteCodes()), {BuildCdicRecord(entries)}, flags);
 }
 
 TEST(HuffDecompressor, IndexSelectsRecordByHighBitsAndEntryByLowBits) {
-  HuffDecompressor one(HuffRecord(ByteCodes()), {Cdic({Literal("only")})}, 0);
+  HuffDecompressor one(BuildHuffRecord(ByteCodes()), {BuildCdicRecord({Literal("only")})}, 0);
   EXPECT_EQ(one.DictionaryRecordCount(), 1u);
   EXPECT_EQ(Decode(one, {Code(0)}), "only");
 
   std::vector<CdicEntry> second;
   for (int i = 0; i < 4; ++i)
     second.push_back(Literal("r1e" + std::to_string(i)));
-  HuffDecompressor two(HuffRecord(ByteCodes(0x1FF)), {Cdic({Literal("r0e0")}), Cdic(second)}, 0);
+  HuffDecompressor two(BuildHuffRecord(ByteCodes(0x1FF)),
+                       {BuildCdicRecord({Literal("r0e0")}), BuildCdicRecord(second)}, 0);
   EXPECT_EQ(two.DictionaryRecordCount(), 2u);
   EXPECT_EQ(two.CdicBits(), 8u);
   EXPECT_EQ(Decode(two, {Code(0x103, 0x1FF), Code(0x100, 0x1FF)}), "r1e3r1e0");
@@ -103,8 +68,8 @@ TEST(HuffDecompressor, TerminalEntryGivesLengthAndHighestCode) {
   CodeTable table = ByteCodes();
   for (std::uint32_t b = 0xA0; b <= 0xBF; ++b)
     table[b] = 3 | 0x80 | 7 << 8; // all codes 101... are 3 bits long, highest 7
-  HuffDecompressor huff(HuffRecord(table), {Cdic({Literal("e0"), Literal("e1"), Literal("e2")})},
-                        0);
+  HuffDecompressor huff(BuildHuffRecord(table),
+                        {BuildCdicRecord({Literal("e0"), Literal("e1"), Literal("e2")})}, 0);
   // 101 (code 5: index 2), then 11111110 (index 1), then 5 bits too few for a code.
   EXPECT_EQ(Decode(huff, {0xBF, 0xC0}), "e2e1");
 }
@@ -118,8 +83,8 @@ TEST(HuffDecompressor, NonTerminalCodesSearchTheRangesOneLengthAtATime) {
   ranges[2 * 9] = 0;     // 10 bits: 0000000000 and 0000000001
   ranges[2 * 9 + 1] = 4; // indexes 4 and 3
   HuffDecompressor huff(
-      HuffRecord(table, ranges),
-      {Cdic({Literal("a"), Literal("b"), Literal("c"), Literal("d"), Literal("e")})}, 0);
+      BuildHuffRecord(table, ranges),
+      {BuildCdicRecord({Literal("a"), Literal("b"), Literal("c"), Literal("d"), Literal("e")})}, 0);
   // 000000001 | 0000000001 | 0000000000 | 11111110, then zero padding
   EXPECT_EQ(Decode(huff, {0x00, 0x80, 0x20, 0x07, 0xF0}), "cdeb");
   EXPECT_FALSE(huff.Error());
@@ -254,11 +219,11 @@ void ExpectBrokenAfterText(HuffDecompressor &huff, const Bytes &record, const st
 }
 
 TEST(HuffDecompressor, BrokenCodesEndTheRecord) {
-  const std::vector<Bytes> dictionary{Cdic({Literal("a"), Literal("b")})};
+  const std::vector<Bytes> dictionary{BuildCdicRecord({Literal("a"), Literal("b")})};
   {
     CodeTable table = ByteCodes();
     table[0x10] = 0x80 | 5 << 8; // length 0
-    HuffDecompressor huff(HuffRecord(table), dictionary, 0);
+    HuffDecompressor huff(BuildHuffRecord(table), dictionary, 0);
     SCOPED_TRACE("code length 0");
     ExpectBrokenAfterText(huff, {Code(0), 0x10, Code(1)}, "a");
   }
@@ -267,7 +232,7 @@ TEST(HuffDecompressor, BrokenCodesEndTheRecord) {
     table[0x10] = 30; // the search never finds a length
     CodeRanges ranges;
     ranges.fill(0xFFFFFFFF);
-    HuffDecompressor huff(HuffRecord(table, ranges), dictionary, 0);
+    HuffDecompressor huff(BuildHuffRecord(table, ranges), dictionary, 0);
     SCOPED_TRACE("search past 32 bits");
     ExpectBrokenAfterText(huff, {Code(0), 0x10, Code(1)}, "a");
   }
@@ -275,26 +240,28 @@ TEST(HuffDecompressor, BrokenCodesEndTheRecord) {
 
 TEST(HuffDecompressor, IndexesOutsideTheDictionaryEndTheRecord) {
   {
-    HuffDecompressor huff(HuffRecord(ByteCodes()), {Cdic({Literal("a"), Literal("b")}, 1)}, 0);
+    HuffDecompressor huff(BuildHuffRecord(ByteCodes()),
+                          {BuildCdicRecord({Literal("a"), Literal("b")}, 1)}, 0);
     SCOPED_TRACE("record number past the CDIC records");
     ExpectBrokenAfterText(huff, {Code(1), Code(2)}, "b");
   }
   {
-    HuffDecompressor huff(HuffRecord(ByteCodes()), {Cdic({Literal("a"), Literal("b")}, 8)}, 0);
+    HuffDecompressor huff(BuildHuffRecord(ByteCodes()),
+                          {BuildCdicRecord({Literal("a"), Literal("b")}, 8)}, 0);
     SCOPED_TRACE("entry number past the record's offsets");
     ExpectBrokenAfterText(huff, {Code(0), Code(200)}, "a");
   }
   {
-    Bytes cdic = Cdic({Literal("a"), Literal("b")});
+    Bytes cdic = BuildCdicRecord({Literal("a"), Literal("b")});
     testbook::PutU16BE(cdic, 18, 0xFFF0);
-    HuffDecompressor huff(HuffRecord(ByteCodes()), {cdic}, 0);
+    HuffDecompressor huff(BuildHuffRecord(ByteCodes()), {cdic}, 0);
     SCOPED_TRACE("entry offset past the record");
     ExpectBrokenAfterText(huff, {Code(0), Code(1)}, "a");
   }
   {
-    Bytes cdic = Cdic({Literal("a"), Literal("b")});
+    Bytes cdic = BuildCdicRecord({Literal("a"), Literal("b")});
     cdic.pop_back(); // entry 1 claims one byte more than the record holds
-    HuffDecompressor huff(HuffRecord(ByteCodes()), {cdic}, 0);
+    HuffDecompressor huff(BuildHuffRecord(ByteCodes()), {cdic}, 0);
     SCOPED_TRACE("entry length past the record");
     ExpectBrokenAfterText(huff, {Code(0), Code(1)}, "a");
   }
@@ -306,16 +273,17 @@ TEST(HuffDecompressor, IndexesOutsideTheDictionaryEndTheRecord) {
 }
 
 TEST(HuffDecompressor, UnusableTablesOrDictionaryFailFromTheStart) {
-  const Bytes dictionary = Cdic({Literal("a")});
-  HuffDecompressor bits32(HuffRecord(ByteCodes()), {Cdic({Literal("a")}, 32)}, 0);
-  HuffDecompressor noDictionary(HuffRecord(ByteCodes()), {}, 0);
-  Bytes shortHuff = HuffRecord(ByteCodes());
+  const Bytes dictionary = BuildCdicRecord({Literal("a")});
+  HuffDecompressor bits32(BuildHuffRecord(ByteCodes()), {BuildCdicRecord({Literal("a")}, 32)}, 0);
+  HuffDecompressor noDictionary(BuildHuffRecord(ByteCodes()), {}, 0);
+  Bytes shortHuff = BuildHuffRecord(ByteCodes());
   shortHuff.resize(1000);
   HuffDecompressor tablesCut(shortHuff, {dictionary}, 0);
-  Bytes farTables = HuffRecord(ByteCodes());
+  Bytes farTables = BuildHuffRecord(ByteCodes());
   testbook::PutU32BE(farTables, 16, 0xFFFFFFF0);
   HuffDecompressor tablesOutside(farTables, {dictionary}, 0);
-  HuffDecompressor cdicHeaderCut(HuffRecord(ByteCodes()), {Bytes{'C', 'D', 'I', 'C', 0, 0}}, 0);
+  HuffDecompressor cdicHeaderCut(BuildHuffRecord(ByteCodes()), {Bytes{'C', 'D', 'I', 'C', 0, 0}},
+                                 0);
   for (HuffDecompressor *huff :
        {&bits32, &noDictionary, &tablesCut, &tablesOutside, &cdicHeaderCut}) {
     EXPECT_TRUE(huff->Error());

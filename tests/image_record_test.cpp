@@ -5,6 +5,7 @@
 
 #include "book_fixture.h"
 #include "byte_reader.h"
+#include "tarn_mobi.h"
 
 namespace {
 
@@ -104,14 +105,13 @@ TEST_F(ImageRecordTest, ARecordListPointingBackwardsEndsEachRecordAtTheNextOne) 
   EXPECT_EQ(FileBytes(name), expected);
 }
 
-TEST_F(ImageRecordTest, AnUnwritableFolderWritesNoFile) {
+TEST_F(ImageRecordTest, AnUnwritableFolderIsAnError) {
   OpenWithImages({kGif});
   testbook::WriteFile(scratch.File("book_files"), Bytes{1}); // a file where the folder goes
   std::string name;
-  EXPECT_EQ(book.GenImage(2, name), 1);
+  EXPECT_EQ(book.GenImage(2, name), MOBI_ERR_RESOURCE);
   EXPECT_EQ(name, "");
-  EXPECT_EQ(book.ProcessImageRecord(), 0);
-  EXPECT_EQ(book.ImageNames(), (std::vector<std::string>{"", ""}));
+  EXPECT_EQ(book.ProcessImageRecord(), MOBI_ERR_RESOURCE);
 }
 
 } // namespace

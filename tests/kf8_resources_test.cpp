@@ -11,6 +11,7 @@
 #include "mobi_operator.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
+#include "tarn_mobi.h"
 #include "test_files.h"
 #include "text_record.h"
 
@@ -60,7 +61,8 @@ TEST_F(Kf8ResourcesTest, KindleEmbedNumbersCountEveryResourceRecord) {
   const auto resources = Kf8ResourceRecords(records, sections);
   ASSERT_EQ(resources.size(), 7u);
 
-  const Kf8Resources written = WriteKf8Resources(resources, Folder(), "book", 6);
+  Kf8Resources written;
+  ASSERT_EQ(WriteKf8Resources(resources, Folder(), "book", 6, written), MOBI_OK);
   EXPECT_EQ(written.names, (std::vector<std::string>{
                                "book_files/image_7.png", "book_files/image_1.gif",
                                "book_files/font_2.ttf", "", "", "", "", "book_files/image_7.png"}));
@@ -74,8 +76,10 @@ TEST_F(Kf8ResourcesTest, KindleEmbedNumbersCountEveryResourceRecord) {
   EXPECT_EQ(files, 3u) << "nothing from the FLIS record or the containers";
 
   // A cover that is a font, a container or past the list is no cover.
-  for (const std::uint32_t cover : {1u, 4u, 7u})
-    EXPECT_EQ(WriteKf8Resources(resources, Folder(), "book", cover).names[0], "") << cover;
+  for (const std::uint32_t cover : {1u, 4u, 7u}) {
+    WriteKf8Resources(resources, Folder(), "book", cover, written);
+    EXPECT_EQ(written.names[0], "") << cover;
+  }
 }
 
 TEST_F(Kf8ResourcesTest, AHybridCountsFromItsMobi6Resources) {
@@ -111,8 +115,11 @@ protected:
     EXPECT_EQ(book.Init(path.string().c_str()), 0);
     sections = FindSections(book.Records());
     const auto records = book.Records().All();
-    return WriteKf8Resources(Kf8ResourceRecords(records, sections), Folder(), "book",
-                             Kf8CoverOffset(records, sections));
+    Kf8Resources written;
+    EXPECT_EQ(WriteKf8Resources(Kf8ResourceRecords(records, sections), Folder(), "book",
+                                Kf8CoverOffset(records, sections), written),
+              MOBI_OK);
+    return written;
   }
   // fc-scan's "family|style|format" line of a written font.
   std::string ScanFont(const std::string &name) {

@@ -23,6 +23,7 @@
 
 #include "convert_book.h"
 #include "finishing_step.h"
+#include "linked_text.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
 #include "render_pdf.h"
@@ -557,48 +558,6 @@ TEST_F(FinishedBook, UnpreparedHtmlStillLosesItsFolderLinks) {
 
 // ---- Through the whole converter ------------------------------------------
 
-// A MOBI book whose filepos links and guide are written as a book maker
-// writes them: fixed-width ten-digit offsets into the text, filled in once
-// the text is laid out.
-class MobiText {
-public:
-  // Appends text; "{name}" stands for the ten-digit offset of mark `name`.
-  MobiText &Add(const std::string &text) {
-    std::size_t at = 0;
-    while (at < text.size()) {
-      const std::size_t open = text.find('{', at);
-      if (open == std::string::npos) {
-        text_ += text.substr(at);
-        break;
-      }
-      const std::size_t close = text.find('}', open);
-      text_ += text.substr(at, open - at);
-      references_.push_back({text_.size(), text.substr(open + 1, close - open - 1)});
-      text_ += std::string(10, '0');
-      at = close + 1;
-    }
-    return *this;
-  }
-  MobiText &Mark(const std::string &name) {
-    marks_[name] = text_.size();
-    return *this;
-  }
-  std::string Text() const {
-    std::string text = text_;
-    for (const auto &[at, name] : references_) {
-      char digits[11];
-      std::snprintf(digits, sizeof digits, "%010zu", marks_.at(name));
-      text.replace(at, 10, digits);
-    }
-    return text;
-  }
-
-private:
-  std::string text_;
-  std::vector<std::pair<std::size_t, std::string>> references_;
-  std::map<std::string, std::size_t> marks_;
-};
-
 struct GeneratedMobi {
   testbook::BookSpec spec;
   std::vector<std::string> linkTargets; // target word of each link, in order
@@ -609,7 +568,7 @@ struct GeneratedMobi {
 GeneratedMobi MakeMobi(std::uint32_t encoding, const std::string &title, const std::string &author) {
   constexpr int kChapters = 12;
   GeneratedMobi book;
-  MobiText text;
+  testbook::LinkedText text;
   text.Add("<html><head><guide><reference type=\"toc\" title=\"Contents\" filepos={toc} />"
            "<reference type=\"text\" title=\"Start\" filepos={c3} /></guide></head><body>")
       .Mark("toc")

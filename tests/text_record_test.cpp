@@ -234,7 +234,7 @@ TEST_F(TextRecordTest, TextFarBeyondTheBookStopsTheStep) {
   spec.tailRecords = {Bytes{0xE9, 0x8E, '\r', '\n'}}; // the HUFF/CDIC range needs a record after it
   Open(spec);
   ASSERT_EQ(book.ProcessZeroRecord(), MOBI_OK);
-  EXPECT_EQ(book.ProcessTextRecord(HtmlPath().c_str()), MOBI_ERR_MEMORY);
+  EXPECT_EQ(book.ProcessTextRecord(HtmlPath().c_str()), MOBI_ERR_TEXT_SIZE);
 
   spec.textRecords.resize(100); // 6.4 MB of text is allowed any book
   Open(spec);

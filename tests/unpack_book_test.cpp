@@ -56,6 +56,17 @@ const Bytes kGif = ToBytes("GIF89a...");
 const Bytes kJpeg = {0xFF, 0xD8, 0xFF, 0xE0, 'j', 'p', 'g'};
 const Bytes kPng = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 'p'};
 
+TEST_F(UnpackBookTest, APictureFolderThatCannotBeMadeIsAnError) {
+  testbook::WriteFile(scratch.File("book_files"), ToBytes("a file where the folder goes"));
+  BookSpec mobi6;
+  mobi6.textRecords = testbook::SplitText("<p>A picture:</p><img recindex=\"00001\">");
+  mobi6.imageRecords = {kGif};
+  EXPECT_EQ(Unpack(mobi6), MOBI_ERR_RESOURCE);
+  service->ClearUp(service->data);
+  EXPECT_EQ(Unpack(testbook::BuildBook(testbook::Kf8BookSpec(testbook::SampleKf8Book()))),
+            MOBI_ERR_RESOURCE);
+}
+
 TEST_F(UnpackBookTest, ABookWithACoverAndImages) {
   BookSpec spec;
   spec.textRecords = testbook::SplitText(

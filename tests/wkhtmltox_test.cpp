@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -243,6 +244,18 @@ TEST(WkhtmltoxConvert, PageInMemoryToPdfInMemory) {
   ASSERT_EQ(Convert("", "", recorded, "<html><body>From memory</body></html>", &pdf), 1);
   ASSERT_GT(pdf.size(), 5u);
   EXPECT_EQ(std::string(pdf.begin(), pdf.begin() + 5), "%PDF-");
+}
+
+TEST(WkhtmltoxConvert, AFailureInsideTheLayerReportsItsCause) {
+  const char *folder = std::getenv("TMPDIR");
+  const std::string saved = folder != nullptr ? folder : "";
+  setenv("TMPDIR", "/nonexistent-folder", 1); // no temporary file for the page in memory
+  Events recorded;
+  const int result = Convert("", "", recorded, "<p>text</p>");
+  folder != nullptr ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+  EXPECT_EQ(result, 0);
+  ASSERT_EQ(recorded.errors.size(), 1u);
+  EXPECT_NE(recorded.errors[0].find("temporary file"), std::string::npos) << recorded.errors[0];
 }
 
 TEST(WkhtmltoxConvert, SettingsReadBackAndNullsAreHarmless) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,19 @@ template <typename Body> void Guarded(Body body) {
     body();
   } catch (...) {
   }
+}
+
+// As above, and `report` is told what went wrong.
+template <typename Body, typename Result, typename Report>
+Result Guarded(Body body, Result onFailure, Report report) {
+  try {
+    return body();
+  } catch (const std::exception &error) {
+    Guarded([&] { report(error.what()); });
+  } catch (...) {
+    Guarded([&] { report("an unexpected failure"); });
+  }
+  return onFailure;
 }
 
 // A file under the temporary folder that lives as long as the object.
@@ -210,6 +224,7 @@ struct wkhtmltopdf_converter : wkhtmltox::ProgramOutput::Listener {
   wkhtmltox::ProgramOutput output{*this};
   std::vector<unsigned char> pdfInMemory;
   std::string progressText;
+  bool objectLost = false; // an add_object call failed
 
   wkhtmltopdf_int_callback progressChanged = nullptr;
   wkhtmltopdf_void_callback phaseChanged = nullptr;
@@ -220,6 +235,8 @@ struct wkhtmltopdf_converter : wkhtmltox::ProgramOutput::Listener {
 };
 
 int wkhtmltopdf_converter::Convert() {
+  if (objectLost)
+    throw std::runtime_error("a page could not be added to the conversion");
   output.Reset();
   pdfInMemory.clear();
   const std::string out = global->settings.Get("out").value_or("");
@@ -459,7 +476,10 @@ wkhtmltopdf_set_finished_callback(wkhtmltopdf_converter *converter, wkhtmltopdf_
 CAPI(int) wkhtmltopdf_convert(wkhtmltopdf_converter *converter) {
   if (converter == nullptr)
     return 0;
-  return Guarded([&] { return converter->Convert(); }, 0);
+  // The caller learns why through the error callback, as for any other failure.
+  return Guarded(
+      [&] { return converter->Convert(); }, 0,
+      [&](const char *cause) { converter->OnError(std::string("Conversion failed: ") + cause); });
 }
 
 CAPI(void)
@@ -467,12 +487,17 @@ wkhtmltopdf_add_object(wkhtmltopdf_converter *converter, wkhtmltopdf_object_sett
                        const char *data) {
   if (converter == nullptr || setting == nullptr)
     return;
-  Guarded([&] {
-    std::unique_ptr<wkhtmltopdf_object_settings> owned(setting);
-    if (data != nullptr)
-      owned->html = data;
-    converter->objects.push_back(std::move(owned));
-  });
+  const bool added = Guarded(
+      [&] {
+        std::unique_ptr<wkhtmltopdf_object_settings> owned(setting);
+        if (data != nullptr)
+          owned->html = data;
+        converter->objects.push_back(std::move(owned));
+        return true;
+      },
+      false);
+  // A page left out would pass for a whole conversion; Convert refuses it.
+  converter->objectLost = converter->objectLost || !added;
 }
 
 CAPI(int) wkhtmltopdf_current_phase(wkhtmltopdf_converter *converter) {

@@ -48,6 +48,8 @@ bool IsUnpackResult(int code) {
   case MOBI_ERR_ENCRYPTED:
   case MOBI_ERR_DAMAGED:
   case MOBI_ERR_KF8:
+  case MOBI_ERR_RESOURCE:
+  case MOBI_ERR_TEXT_SIZE:
     return true;
   default:
     return false;

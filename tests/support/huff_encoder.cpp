@@ -181,7 +181,7 @@ Bytes HuffEncoder::Encode(std::string_view text) const {
 std::uint32_t HuffEncoder::LongestCode() const { return maxLength_; }
 
 Bytes HuffEncoder::HuffRecord() const {
-  std::uint32_t table[256] = {};
+  HuffCodeTable table = {};
   std::uint32_t shortestBelow[256];
   std::uint32_t longestBelow[256] = {};
   std::fill(std::begin(shortestBelow), std::end(shortestBelow), 33);
@@ -204,12 +204,39 @@ Bytes HuffEncoder::HuffRecord() const {
                    ? shortestBelow[b] | 0x80 | highest_[shortestBelow[b]] << 8
                    : shortestBelow[b]; // search onward from the shortest length
   }
-  std::uint32_t ranges[64];
+  HuffCodeRanges ranges;
   for (std::uint32_t length = 1; length <= 32; ++length) {
     ranges[2 * (length - 1)] = lowest_[length];
     ranges[2 * (length - 1) + 1] = highest_[length];
   }
+  return BuildHuffRecord(table, ranges);
+}
 
+Bytes HuffEncoder::CdicRecord(std::size_t first, std::size_t count) const {
+  std::vector<CdicEntry> stored;
+  for (std::size_t i = 0; i < count; ++i) {
+    const Entry &entry = entries_[byIndex_[first + i]];
+    if (!entry.coded) {
+      stored.push_back({true, ToBytes(entry.text)});
+      continue;
+    }
+    std::vector<bool> bits;
+    for (std::size_t e : Parse(entry.text, entry.text.size()))
+      Append(bits, e);
+    stored.push_back({false, Pack(bits)});
+  }
+  return BuildCdicRecord(stored, cdicBits_, static_cast<std::uint32_t>(entries_.size()));
+}
+
+std::vector<Bytes> HuffEncoder::Records() const {
+  std::vector<Bytes> records{HuffRecord()};
+  const std::size_t perRecord = std::size_t{1} << cdicBits_;
+  for (std::size_t first = 0; first < entries_.size(); first += perRecord)
+    records.push_back(CdicRecord(first, std::min(perRecord, entries_.size() - first)));
+  return records;
+}
+
+Bytes BuildHuffRecord(const HuffCodeTable &table, const HuffCodeRanges &ranges) {
   // Big-endian copies first, then the little-endian ones the decoder reads.
   const auto tableBE = static_cast<std::uint32_t>(kHuffHeaderSize);
   const auto rangesBE = tableBE + static_cast<std::uint32_t>(kCodeTableSize);
@@ -230,39 +257,24 @@ Bytes HuffEncoder::HuffRecord() const {
   return huff;
 }
 
-Bytes HuffEncoder::CdicRecord(std::size_t first, std::size_t count) const {
+Bytes BuildCdicRecord(const std::vector<CdicEntry> &entries, std::uint32_t cdicBits,
+                      std::optional<std::uint32_t> dictionarySize) {
   Bytes cdic = ToBytes("CDIC");
   AppendU32BE(cdic, 16);
-  AppendU32BE(cdic, static_cast<std::uint32_t>(entries_.size()));
-  AppendU32BE(cdic, cdicBits_);
+  AppendU32BE(cdic, dictionarySize.value_or(static_cast<std::uint32_t>(entries.size())));
+  AppendU32BE(cdic, cdicBits);
   Bytes body;
-  for (std::size_t i = 0; i < count; ++i) {
-    PutU16BE(cdic, 16 + 2 * i, static_cast<std::uint16_t>(2 * count + body.size()));
-    const Entry &entry = entries_[byIndex_[first + i]];
-    Bytes stored;
-    if (entry.coded) {
-      std::vector<bool> bits;
-      for (std::size_t e : Parse(entry.text, entry.text.size()))
-        Append(bits, e);
-      stored = Pack(bits);
-    } else {
-      stored = ToBytes(entry.text);
-    }
-    if (stored.size() > 0x7FFF || cdic.size() + body.size() > 0xFFFF)
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    PutU16BE(cdic, 16 + 2 * i, static_cast<std::uint16_t>(2 * entries.size() + body.size()));
+    const CdicEntry &entry = entries[i];
+    if (entry.bytes.size() > 0x7FFF || cdic.size() + body.size() > 0xFFFF)
       throw std::length_error("CDIC entry or record too long");
-    AppendU16BE(body, static_cast<std::uint16_t>(stored.size() | (entry.coded ? 0 : 0x8000)));
-    body.insert(body.end(), stored.begin(), stored.end());
+    AppendU16BE(body,
+                static_cast<std::uint16_t>(entry.bytes.size() | (entry.literal ? 0x8000 : 0)));
+    body.insert(body.end(), entry.bytes.begin(), entry.bytes.end());
   }
   cdic.insert(cdic.end(), body.begin(), body.end());
   return cdic;
-}
-
-std::vector<Bytes> HuffEncoder::Records() const {
-  std::vector<Bytes> records{HuffRecord()};
-  const std::size_t perRecord = std::size_t{1} << cdicBits_;
-  for (std::size_t first = 0; first < entries_.size(); first += perRecord)
-    records.push_back(CdicRecord(first, std::min(perRecord, entries_.size() - first)));
-  return records;
 }
 
 std::vector<std::string> FrequentPhrases(const std::vector<std::string> &texts, std::size_t count) {

@@ -2,7 +2,9 @@
 // byte strings, written as the HUFF record and the CDIC records of a book.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +65,23 @@ private:
   std::uint32_t highest_[33] = {}; // stored: highest code plus the entries of shorter codes
   std::uint32_t maxLength_ = 0;
 };
+
+// The two code tables of a HUFF record.
+using HuffCodeTable = std::array<std::uint32_t, 256>;
+using HuffCodeRanges = std::array<std::uint32_t, 64>;
+
+// A HUFF record holding `table` and `ranges` as books store them: big-endian
+// copies, then the little-endian ones that the header's offsets name.
+Bytes BuildHuffRecord(const HuffCodeTable &table, const HuffCodeRanges &ranges = {});
+
+struct CdicEntry {
+  bool literal = true;
+  Bytes bytes; // the text, or the codes of a coded entry
+};
+// A CDIC record of `entries`; its header gives `cdicBits` and the number of
+// entries in the whole dictionary (by default, these).
+Bytes BuildCdicRecord(const std::vector<CdicEntry> &entries, std::uint32_t cdicBits = 8,
+                      std::optional<std::uint32_t> dictionarySize = std::nullopt);
 
 // The most frequent words of `texts`, each with the space after it, and
 // frequent pairs of them; ordered from short to long.
