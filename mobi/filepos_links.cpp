@@ -129,12 +129,12 @@ std::optional<std::uint32_t> ReadingStartPosition(std::string_view text,
                                                   std::optional<std::uint32_t> exthStart) {
   std::size_t bodyAt = 0;
   while ((bodyAt = text.find('<', bodyAt)) != std::string_view::npos &&
-         !StartsWithIgnoringCase(text.substr(bodyAt), "<body"))
+         !textutil::StartsWithNoCase(text.substr(bodyAt), "<body"))
     ++bodyAt;
   std::optional<std::uint64_t> guideStart;
   ForEachClosedTag(text.substr(0, bodyAt), [&](std::string_view tag) {
     if (guideStart || !SameName(TagName(tag), "reference") ||
-        !SameName(AttributeValue(tag, "type"), "text"))
+        !SameName(textutil::Attribute(tag, "type").value_or(""), "text"))
       return;
     if (const auto digits = FileposTargetDigits(tag))
       guideStart = textutil::DecimalValue(*digits);
