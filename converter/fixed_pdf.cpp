@@ -11,11 +11,10 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include "c_file.h"
 #include "html_preparer.h"
-#include "whole_file.h"
+#include "pdf_joiner.h"
 
 namespace finishing {
 
@@ -207,14 +206,8 @@ void WriteFixedLayoutPdf(const std::vector<FixedPage> &pages, const std::string 
     document.addPage(renderedPages.front(), false);
     AddMarkers(pdf, document.getAllPages().back(), page);
   }
-  textutil::ReplaceFile(pdfPath, [&](std::FILE *file) {
-    QPDFWriter writer(pdf);
-    writer.setOutputFile(pdfPath.c_str(), file, false);
-    // The pictures stay exactly the book's bytes.
-    writer.setCompressStreams(false);
-    writer.setDecodeLevel(qpdf_dl_none);
-    writer.write();
-  });
+  // The pictures stay exactly the book's bytes.
+  WriteStreamsAsTheyAre(pdf, pdfPath);
 }
 
 } // namespace finishing

@@ -24,10 +24,13 @@ void JoinPdfs(const std::vector<std::string> &parts, const std::string &joined) 
     for (QPDFPageObjectHelper &page : QPDFPageDocumentHelper(source).getAllPages())
       pages.addPage(page, false);
   }
-  textutil::ReplaceFile(joined, [&](std::FILE *file) {
+  WriteStreamsAsTheyAre(pdf, joined);
+}
+
+void WriteStreamsAsTheyAre(QPDF &pdf, const std::string &path) {
+  textutil::ReplaceFile(path, [&](std::FILE *file) {
     QPDFWriter writer(pdf);
-    writer.setOutputFile(joined.c_str(), file, false);
-    // The page streams stay exactly as the renderer compressed them.
+    writer.setOutputFile(path.c_str(), file, false);
     writer.setCompressStreams(false);
     writer.setDecodeLevel(qpdf_dl_none);
     writer.write();
