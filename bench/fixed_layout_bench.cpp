@@ -9,8 +9,6 @@
 // side; --keep leaves the comic and the PDFs in FOLDER.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -25,7 +23,6 @@
 #include "pdf_tools.h"
 #include "test_files.h"
 
-extern char **environ;
 
 namespace {
 
@@ -83,25 +80,15 @@ struct Run {
 // Runs `program` book pdf work/ with its output discarded.
 Run RunConversion(const std::string &program, const std::string &book, const std::string &pdf,
                   const std::string &work) {
-  std::vector<std::string> arguments{program, book, pdf, work};
-  std::vector<char *> argv;
-  for (std::string &argument : arguments)
-    argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t child = 0;
   Run run;
-  if (posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
+  const pid_t child = testbook::StartQuietly({program, book, pdf, work});
+  if (child > 0) {
     int status = 0;
     rusage usage{};
     if (wait4(child, &status, 0, &usage) == child && WIFEXITED(status))
       run.status = WEXITSTATUS(status);
     run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
   }
-  posix_spawn_file_actions_destroy(&actions);
   return run;
 }
 

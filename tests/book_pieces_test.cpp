@@ -4,10 +4,8 @@
 // interrupted conversion leaves nothing behind.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,7 +35,6 @@
 #include "render_pdf.h"
 #include "test_files.h"
 
-extern char **environ;
 
 namespace {
 
@@ -296,19 +293,9 @@ TEST(BookPieces, InterruptedConversionEndsItsRendererAndLeavesTheFolderAsFound) 
     const std::string work = scratch.File("work");
     fs::create_directories(work);
     testbook::WriteFile(work + "/mine.txt", testbook::ToBytes("the user's own file"));
-    std::vector<std::string> arguments{BOOKCONV_PROGRAM, scratch.File("book.mobi"),
-                                       scratch.File("book.pdf"), work + "/"};
-    std::vector<char *> argv;
-    for (std::string &argument : arguments)
-      argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t child = testbook::StartQuietly(
+        {BOOKCONV_PROGRAM, scratch.File("book.mobi"), scratch.File("book.pdf"), work + "/"});
+    ASSERT_GT(child, 0);
     // Until the renderer runs on the pieces.
     for (int wait = 0; wait < 600 && DescendantCount(child) == 0; ++wait)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -1,5 +1,6 @@
 #include "pdf_tools.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,6 +29,21 @@ std::string ReadAll(int fd) {
 
 // Standard error goes to a file rather than a second pipe, so neither stream
 // can fill up while the other is read.
+int StartQuietly(const std::vector<std::string> &arguments) {
+  std::vector<char *> argv;
+  for (const std::string &argument : arguments)
+    argv.push_back(const_cast<char *>(argument.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t child = -1;
+  const int failed = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return failed == 0 ? child : -1;
+}
+
 ProgramResult RunProgram(const std::vector<std::string> &arguments) {
   ProgramResult result;
   std::vector<char *> argv;

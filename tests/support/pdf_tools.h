@@ -16,6 +16,10 @@ struct ProgramResult {
 // Runs a program from an argument vector (no shell) and collects its output.
 ProgramResult RunProgram(const std::vector<std::string> &arguments);
 
+// Starts arguments[0] (a path) with its output discarded, without waiting;
+// its process id, or -1 when it did not start.
+int StartQuietly(const std::vector<std::string> &arguments);
+
 // The PDF's text (pdftotext, UTF-8).
 std::string PdfText(const std::string &path);
 
