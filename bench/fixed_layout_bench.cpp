@@ -23,7 +23,6 @@
 #include "pdf_tools.h"
 #include "test_files.h"
 
-
 namespace {
 
 namespace fs = std::filesystem;

@@ -35,7 +35,6 @@
 #include "render_pdf.h"
 #include "test_files.h"
 
-
 namespace {
 
 namespace fs = std::filesystem;
