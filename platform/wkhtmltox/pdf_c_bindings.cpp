@@ -402,27 +402,23 @@ int GetSetting(const wkhtmltox::Settings *settings, const char *name, char *valu
 
 extern "C" {
 
-CAPI(int)
-wkhtmltopdf_set_global_setting(wkhtmltopdf_global_settings *settings, const char *name,
-                               const char *value) {
+CAPI(int) wkhtmltopdf_set_global_setting(wkhtmltopdf_global_settings *settings, const char *name,
+                                         const char *value) {
   return SetSetting(settings ? &settings->settings : nullptr, name, value);
 }
 
-CAPI(int)
-wkhtmltopdf_get_global_setting(wkhtmltopdf_global_settings *settings, const char *name, char *value,
-                               int vs) {
+CAPI(int) wkhtmltopdf_get_global_setting(wkhtmltopdf_global_settings *settings, const char *name,
+                                         char *value, int vs) {
   return GetSetting(settings ? &settings->settings : nullptr, name, value, vs);
 }
 
-CAPI(int)
-wkhtmltopdf_set_object_setting(wkhtmltopdf_object_settings *settings, const char *name,
-                               const char *value) {
+CAPI(int) wkhtmltopdf_set_object_setting(wkhtmltopdf_object_settings *settings, const char *name,
+                                         const char *value) {
   return SetSetting(settings ? &settings->settings : nullptr, name, value);
 }
 
-CAPI(int)
-wkhtmltopdf_get_object_setting(wkhtmltopdf_object_settings *settings, const char *name, char *value,
-                               int vs) {
+CAPI(int) wkhtmltopdf_get_object_setting(wkhtmltopdf_object_settings *settings, const char *name,
+                                         char *value, int vs) {
   return GetSetting(settings ? &settings->settings : nullptr, name, value, vs);
 }
 
@@ -435,40 +431,38 @@ CAPI(wkhtmltopdf_converter *) wkhtmltopdf_create_converter(wkhtmltopdf_global_se
 
 CAPI(void) wkhtmltopdf_destroy_converter(wkhtmltopdf_converter *converter) { delete converter; }
 
-CAPI(void)
-wkhtmltopdf_set_debug_callback(wkhtmltopdf_converter *converter, wkhtmltopdf_str_callback cb) {
+CAPI(void) wkhtmltopdf_set_debug_callback(wkhtmltopdf_converter *converter,
+                                          wkhtmltopdf_str_callback cb) {
   if (converter != nullptr)
     converter->debug = cb;
 }
 
-CAPI(void)
-wkhtmltopdf_set_warning_callback(wkhtmltopdf_converter *converter, wkhtmltopdf_str_callback cb) {
+CAPI(void) wkhtmltopdf_set_warning_callback(wkhtmltopdf_converter *converter,
+                                            wkhtmltopdf_str_callback cb) {
   if (converter != nullptr)
     converter->warning = cb;
 }
 
-CAPI(void)
-wkhtmltopdf_set_error_callback(wkhtmltopdf_converter *converter, wkhtmltopdf_str_callback cb) {
+CAPI(void) wkhtmltopdf_set_error_callback(wkhtmltopdf_converter *converter,
+                                          wkhtmltopdf_str_callback cb) {
   if (converter != nullptr)
     converter->error = cb;
 }
 
-CAPI(void)
-wkhtmltopdf_set_phase_changed_callback(wkhtmltopdf_converter *converter,
-                                       wkhtmltopdf_void_callback cb) {
+CAPI(void) wkhtmltopdf_set_phase_changed_callback(wkhtmltopdf_converter *converter,
+                                                  wkhtmltopdf_void_callback cb) {
   if (converter != nullptr)
     converter->phaseChanged = cb;
 }
 
-CAPI(void)
-wkhtmltopdf_set_progress_changed_callback(wkhtmltopdf_converter *converter,
-                                          wkhtmltopdf_int_callback cb) {
+CAPI(void) wkhtmltopdf_set_progress_changed_callback(wkhtmltopdf_converter *converter,
+                                                     wkhtmltopdf_int_callback cb) {
   if (converter != nullptr)
     converter->progressChanged = cb;
 }
 
-CAPI(void)
-wkhtmltopdf_set_finished_callback(wkhtmltopdf_converter *converter, wkhtmltopdf_int_callback cb) {
+CAPI(void) wkhtmltopdf_set_finished_callback(wkhtmltopdf_converter *converter,
+                                             wkhtmltopdf_int_callback cb) {
   if (converter != nullptr)
     converter->finished = cb;
 }
@@ -482,9 +476,8 @@ CAPI(int) wkhtmltopdf_convert(wkhtmltopdf_converter *converter) {
       [&](const char *cause) { converter->OnError(std::string("Conversion failed: ") + cause); });
 }
 
-CAPI(void)
-wkhtmltopdf_add_object(wkhtmltopdf_converter *converter, wkhtmltopdf_object_settings *setting,
-                       const char *data) {
+CAPI(void) wkhtmltopdf_add_object(wkhtmltopdf_converter *converter,
+                                  wkhtmltopdf_object_settings *setting, const char *data) {
   if (converter == nullptr || setting == nullptr)
     return;
   const bool added = Guarded(
