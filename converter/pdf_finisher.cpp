@@ -155,29 +155,6 @@ Handle Destination(const Place &place) {
                            Handle::newReal(place.top, 2), Handle::newNull()});
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  const int lower = std::tolower(static_cast<unsigned char>(c));
-  return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
-}
-
-// `text` with its %XX escapes decoded, as a file address writes a fragment.
-std::string PercentDecoded(std::string_view text) {
-  std::string decoded;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const int high = text[i] == '%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
-    const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
-    if (low >= 0) {
-      decoded += static_cast<char>(high * 16 + low);
-      i += 2;
-    } else {
-      decoded += text[i];
-    }
-  }
-  return decoded;
-}
-
 // The marker key a link of the book aims at: the key of a kLinkScheme link,
 // or the id after "#" in "file:…#ID".
 std::optional<std::string> BookLinkKey(std::string_view uri) {
@@ -186,7 +163,7 @@ std::optional<std::string> BookLinkKey(std::string_view uri) {
   const std::size_t hash = uri.rfind('#');
   if (hash == std::string_view::npos || hash + 1 == uri.size())
     return std::nullopt;
-  return IdMarkKey(PercentDecoded(uri.substr(hash + 1)));
+  return IdMarkKey(textutil::PercentDecoded(uri.substr(hash + 1)));
 }
 
 // Turns links into the book into jumps, and drops links that lead into the

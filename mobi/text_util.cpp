@@ -143,6 +143,32 @@ std::optional<std::uint64_t> DecimalValue(std::string_view digits) {
   return value;
 }
 
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  const char lower = Lower(c);
+  return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+} // namespace
+
+std::string PercentDecoded(std::string_view text) {
+  std::string decoded;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const int high = text[i] == '%' && i + 2 < text.size() ? HexValue(text[i + 1]) : -1;
+    const int low = high >= 0 ? HexValue(text[i + 2]) : -1;
+    if (low >= 0) {
+      decoded += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      decoded += text[i];
+    }
+  }
+  return decoded;
+}
+
 std::string Lower(std::string_view text) {
   std::string lower(text);
   for (char &c : lower)

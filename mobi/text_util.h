@@ -47,6 +47,10 @@ inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
          std::equal(prefix.begin(), prefix.end(), text.begin(),
                     [](char a, char b) { return Lower(a) == Lower(b); });
 }
+// `text` with its %XX escapes decoded, as a file address writes them; a
+// malformed escape stays as it is.
+std::string PercentDecoded(std::string_view text);
+
 // `text` without the white space around it.
 std::string_view Trimmed(std::string_view text);
 inline bool IsBlank(std::string_view text) { return Trimmed(text).empty(); }

@@ -4,14 +4,13 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
 #include "base64.h"
+#include "text_util.h"
+#include "whole_file.h"
 
 namespace wkhtmltox {
 
@@ -38,10 +37,7 @@ constexpr std::array kPapers{
 };
 
 bool SameNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
+  return a.size() == b.size() && textutil::StartsWithNoCase(a, b);
 }
 
 // "20mm", "2cm", "1in", "72pt", "96px" or a bare number of millimetres.
@@ -69,10 +65,6 @@ double InchesOr(const Settings &settings, std::string_view name, double fallback
   return text ? Inches(*text).value_or(fallback) : fallback;
 }
 
-std::string UrlOf(const fs::path &path) {
-  return std::string(kFileScheme) + PercentEncoded(path.lexically_normal().string());
-}
-
 // The local path a request of the page names; nothing for any other address
 // (a file address naming a host included).
 std::optional<fs::path> LocalPath(std::string_view url) {
@@ -81,7 +73,7 @@ std::optional<fs::path> LocalPath(std::string_view url) {
     return std::nullopt;
   url.remove_prefix(kFileScheme.size());
   url = url.substr(0, url.find_first_of("?#"));
-  return fs::path(PercentDecoded(url)).lexically_normal();
+  return fs::path(textutil::PercentDecoded(url)).lexically_normal();
 }
 
 bool IsInside(const fs::path &path, const fs::path &folder) {
@@ -95,9 +87,7 @@ bool IsInside(const fs::path &path, const fs::path &folder) {
 }
 
 std::string MimeType(const fs::path &path, const std::string &encoding) {
-  std::string extension = path.extension().string();
-  std::transform(extension.begin(), extension.end(), extension.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string extension = textutil::Lower(path.extension().string());
   if (extension == ".htm" || extension == ".html" || extension == ".xhtml")
     return encoding.empty() ? "text/html" : "text/html; charset=" + encoding;
   static constexpr std::array<std::pair<std::string_view, std::string_view>, 11> kTypes{{
@@ -119,24 +109,13 @@ std::string MimeType(const fs::path &path, const std::string &encoding) {
   return "application/octet-stream";
 }
 
-std::optional<std::string> ReadFile(const fs::path &path) {
-  std::error_code error;
-  if (!fs::is_regular_file(path, error))
-    return std::nullopt;
-  std::ifstream file(path, std::ios::binary);
-  std::string bytes(std::istreambuf_iterator<char>(file), {});
-  if (file.bad())
-    return std::nullopt;
-  return bytes;
-}
-
 // The user style sheet goes first in the head, so the page's own styles win.
 void AddStyleSheet(std::string &html, const std::string &url) {
   const std::string link = "<link rel=\"stylesheet\" href=\"" + url + "\"/>";
   std::size_t at = 0;
   for (std::size_t head = 0; (head = html.find("<head", head)) != std::string::npos; head += 5) {
     const char after = head + 5 < html.size() ? html[head + 5] : '>';
-    if (after == '>' || std::isspace(static_cast<unsigned char>(after))) {
+    if (after == '>' || textutil::IsHtmlSpace(after)) {
       at = html.find('>', head);
       at = at == std::string::npos ? 0 : at + 1;
       break;
@@ -167,12 +146,12 @@ public:
       styleSheet_ = sheet;
     } else if (!sheet.empty()) {
       styleSheetFile_ = fs::absolute(sheet).lexically_normal();
-      styleSheet_ = UrlOf(styleSheetFile_);
+      styleSheet_ = PageUrl(styleSheetFile_.string());
     }
   }
 
   const fs::path &Page() const { return page_; }
-  std::string PageUrl() const { return UrlOf(page_); }
+  std::string Address() const { return PageUrl(page_.string()); }
 
   // The fulfilment of a request for `path`; nothing, with `refusal` set, when
   // the page may not read it or it cannot be read.
@@ -185,7 +164,9 @@ public:
       refusal = "Blocked access to file " + path.string();
       return std::nullopt;
     }
-    std::optional<std::string> body = ReadFile(path);
+    std::error_code error; // a pipe or device would be read forever
+    std::optional<std::string> body =
+        fs::is_regular_file(path, error) ? textutil::ReadWholeFile(path) : std::nullopt;
     if (!body) {
       refusal = "Failed to load file " + path.string() + " (ignore)";
       return std::nullopt;
@@ -327,7 +308,7 @@ bool LoadAndPrint(DevToolsBrowser::Page &page, const ChromiumJob &job, ProgramOu
 
   events.EnterPhase(0);
   events.SetProgress(0);
-  const Json navigation = page.Call("Page.navigate", {{"url", files.PageUrl()}}, onEvent);
+  const Json navigation = page.Call("Page.navigate", {{"url", files.Address()}}, onEvent);
   if (const std::string failure = navigation.value("errorText", std::string()); !failure.empty()) {
     events.Error("Failed loading page " + files.Page().string() + " (" + failure + ")");
     return false;

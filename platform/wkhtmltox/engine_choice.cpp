@@ -5,8 +5,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <optional>
+
+#include "text_util.h"
 
 namespace wkhtmltox {
 
@@ -54,20 +55,12 @@ bool IsRightToLeft(char32_t code) {
       [&](const CodeRange &range) { return code >= range.first && code <= range.last; });
 }
 
-// The code point of the UTF-8 sequence that starts at `text[at]` (its length
-// in `length`); nothing for a byte that starts no well-formed sequence.
-std::optional<char32_t> CodePointAt(std::string_view text, std::size_t at, std::size_t &length) {
-  const unsigned char lead = static_cast<unsigned char>(text[at]);
-  length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-  if (length == 1 || text.size() - at < length || lead > 0xF4)
-    return std::nullopt;
-  char32_t code = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    const unsigned char next = static_cast<unsigned char>(text[at + i]);
-    if ((next & 0xC0) != 0x80)
-      return std::nullopt;
-    code = code << 6 | (next & 0x3F);
-  }
+// The code point of the well-formed UTF-8 sequence of `length` bytes at the
+// start of `bytes`.
+char32_t CodePoint(std::string_view bytes, std::size_t length) {
+  char32_t code = static_cast<unsigned char>(bytes[0]) & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i)
+    code = code << 6 | (static_cast<unsigned char>(bytes[i]) & 0x3F);
   return code;
 }
 
@@ -78,52 +71,22 @@ bool HasRightToLeftText(std::string_view html) {
       ++at;
       continue;
     }
-    std::size_t length = 1;
-    if (const auto code = CodePointAt(html, at, length); code && IsRightToLeft(*code))
+    const std::size_t length = textutil::Utf8SequenceLength(html.substr(at));
+    if (length > 1 && IsRightToLeft(CodePoint(html.substr(at), length)))
       return true;
-    at += length;
+    at += std::max<std::size_t>(length, 1);
   }
   return false;
 }
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
-// The value of attribute `name` in the start tag `tag` (lower-cased); empty
-// when it has none.
-std::string AttributeValue(const std::string &tag, std::string_view name) {
-  for (std::size_t at = tag.find(name); at != std::string::npos; at = tag.find(name, at + 1)) {
-    const bool starts = at > 0 && std::isspace(static_cast<unsigned char>(tag[at - 1]));
-    std::size_t after = at + name.size();
-    while (after < tag.size() && std::isspace(static_cast<unsigned char>(tag[after])))
-      ++after;
-    if (!starts || after >= tag.size() || tag[after] != '=')
-      continue;
-    ++after;
-    while (after < tag.size() && std::isspace(static_cast<unsigned char>(tag[after])))
-      ++after;
-    const char quote =
-        after < tag.size() && (tag[after] == '"' || tag[after] == '\'') ? tag[after] : 0;
-    const std::size_t begin = quote != 0 ? after + 1 : after;
-    const std::size_t end =
-        quote != 0 ? tag.find(quote, begin) : tag.find_first_of(" \t\r\n/>", begin);
-    return tag.substr(begin, (end == std::string::npos ? tag.size() : end) - begin);
-  }
-  return {};
-}
-
 // The root element's start tag, lower-cased; empty when there is none.
 std::string RootTag(std::string_view html) {
-  const std::string head = Lower(html.substr(0, 64 * 1024));
+  const std::string head = textutil::Lower(html.substr(0, 64 * 1024));
   for (std::size_t at = head.find("<html"); at != std::string::npos;
        at = head.find("<html", at + 1)) {
     const std::size_t after = at + 5;
     if (after < head.size() &&
-        (head[after] == '>' || std::isspace(static_cast<unsigned char>(head[after])))) {
+        (head[after] == '>' || textutil::IsHtmlSpace(head[after]))) {
       const std::size_t end = head.find('>', after);
       return head.substr(at, (end == std::string::npos ? head.size() : end) - at);
     }
@@ -135,11 +98,11 @@ bool DeclaresRightToLeft(std::string_view html) {
   const std::string root = RootTag(html);
   if (root.empty())
     return false;
-  if (AttributeValue(root, "dir") == "rtl")
+  if (textutil::Attribute(root, "dir") == "rtl")
     return true;
   for (std::string_view name : {"lang", "xml:lang"}) {
-    const std::string language = AttributeValue(root, name);
-    const std::string primary = language.substr(0, language.find_first_of("-_"));
+    const std::string_view language = textutil::Attribute(root, name).value_or("");
+    const std::string_view primary = language.substr(0, language.find_first_of("-_"));
     if (std::find(kRightToLeftLanguages.begin(), kRightToLeftLanguages.end(), primary) !=
         kRightToLeftLanguages.end())
       return true;

@@ -26,6 +26,7 @@
 #include "program_output.h"
 #include "run_program.h"
 #include "settings.h"
+#include "whole_file.h"
 
 struct wkhtmltopdf_global_settings {
   wkhtmltox::Settings settings{wkhtmltox::GlobalSettingRules()};
@@ -294,9 +295,8 @@ bool wkhtmltopdf_converter::NeedsChromium() const {
   return std::any_of(objects.begin(), objects.end(), [](const auto &object) {
     if (object->html)
       return wkhtmltox::NeedsChromium(*object->html);
-    std::ifstream file(object->settings.Get("page").value_or(""), std::ios::binary);
-    const std::string text(std::istreambuf_iterator<char>(file), {});
-    return wkhtmltox::NeedsChromium(text);
+    const auto text = textutil::ReadWholeFile(object->settings.Get("page").value_or(""));
+    return text && wkhtmltox::NeedsChromium(*text);
   });
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
-#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 
@@ -101,8 +100,6 @@ bool IsUnreserved(unsigned char byte) {
          byte == '/';
 }
 
-} // namespace
-
 std::string PercentEncoded(std::string_view path) {
   static const char hex[] = "0123456789ABCDEF";
   std::string encoded;
@@ -118,22 +115,7 @@ std::string PercentEncoded(std::string_view path) {
   return encoded;
 }
 
-std::string PercentDecoded(std::string_view text) {
-  std::string decoded;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    unsigned value = 0;
-    const bool escape = text[i] == '%' && text.size() - i > 2 &&
-                        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-                        std::isxdigit(static_cast<unsigned char>(text[i + 2]));
-    if (escape && std::from_chars(&text[i + 1], &text[i + 3], value, 16).ec == std::errc()) {
-      decoded += static_cast<char>(value);
-      i += 2;
-    } else {
-      decoded += text[i];
-    }
-  }
-  return decoded;
-}
+} // namespace
 
 std::span<const SettingRule> GlobalSettingRules() { return globalRules; }
 std::span<const SettingRule> ObjectSettingRules() { return objectRules; }

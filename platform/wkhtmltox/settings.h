@@ -58,11 +58,6 @@ private:
 // mistaken for an option or a keyword.
 std::string PageUrl(std::string_view page);
 
-// A path as a URL writes it: letters, digits, "-._~/" as they are, every
-// other byte as "%XX"; and back ("%XX" decoded, a malformed escape kept).
-std::string PercentEncoded(std::string_view path);
-std::string PercentDecoded(std::string_view text);
-
 // The whole argument vector: the program, the global options, each page as
 // "page" URL options, then the output path (given a "./" when it starts with
 // a dash).
