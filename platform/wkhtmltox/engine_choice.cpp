@@ -85,8 +85,7 @@ std::string RootTag(std::string_view html) {
   for (std::size_t at = head.find("<html"); at != std::string::npos;
        at = head.find("<html", at + 1)) {
     const std::size_t after = at + 5;
-    if (after < head.size() &&
-        (head[after] == '>' || textutil::IsHtmlSpace(head[after]))) {
+    if (after < head.size() && (head[after] == '>' || textutil::IsHtmlSpace(head[after]))) {
       const std::size_t end = head.find('>', after);
       return head.substr(at, (end == std::string::npos ? head.size() : end) - at);
     }
