@@ -133,13 +133,9 @@ public:
     loadImages_ = object.IsOn("web.loadImages", true);
     if (object.IsOn("load.blockLocalFileAccess", false)) {
       allowed_.emplace();
-      const std::string folders = object.Get("load.allowed").value_or("");
-      for (std::size_t start = 0; start < folders.size();) {
-        const std::size_t end = std::min(folders.find('\n', start), folders.size());
-        if (end > start)
-          allowed_->emplace_back(folders.substr(start, end - start));
-        start = end + 1;
-      }
+      for (const std::string &folder : object.Entries("load.allowed"))
+        if (!folder.empty())
+          allowed_->emplace_back(folder);
     }
     const std::string sheet = object.Get("web.userStyleSheet").value_or("");
     if (sheet.find(':') != std::string::npos && !sheet.starts_with('/')) {

@@ -170,6 +170,11 @@ std::optional<std::string> Settings::Get(std::string_view name) const {
   return std::nullopt;
 }
 
+std::vector<std::string> Settings::Entries(std::string_view name) const {
+  const auto list = lists_.find(name);
+  return list != lists_.end() ? list->second : std::vector<std::string>();
+}
+
 bool Settings::IsOn(std::string_view name, bool otherwise) const {
   const std::optional<std::string> value = Get(name);
   return value ? TruthValue(*value).value_or(otherwise) : otherwise;

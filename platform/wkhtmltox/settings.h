@@ -39,6 +39,8 @@ public:
   // The value as given (a list as its entries joined by newlines), or the
   // default; nothing when neither exists.
   std::optional<std::string> Get(std::string_view name) const;
+  // The entries of a list setting as given; none when it has none.
+  std::vector<std::string> Entries(std::string_view name) const;
   // A switch's value as given or defaulted; `otherwise` when it has neither.
   bool IsOn(std::string_view name, bool otherwise) const;
   // The program options for every setting given or defaulted, in rule order.
