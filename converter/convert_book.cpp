@@ -271,7 +271,11 @@ std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
   return jobs;
 }
 
-int RenderingFailure(const char *input) {
+// Renders `jobs`; the result code of the failure, reported, when it fails.
+int Render(const WorkFiles &files, const std::vector<RenderJob> &jobs, const char *input) {
+  if (RenderPdfs(jobs, files.folder))
+    return kConverted;
+  std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
   if (interruption::Signal() != 0)
     return kInterrupted;
   PrintError("the PDF could not be rendered from %s", input);
@@ -280,10 +284,8 @@ int RenderingFailure(const char *input) {
 
 // Renders the pieces and joins their PDFs into the one PDF of the book.
 int RenderBook(const WorkFiles &files, const std::vector<RenderJob> &jobs, const char *input) {
-  if (!RenderPdfs(jobs, files.folder)) {
-    std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
-    return RenderingFailure(input);
-  }
+  if (int result = Render(files, jobs, input))
+    return result;
   if (jobs.size() == 1) {
     if (std::rename(jobs.front().pdfPath.c_str(), files.pdf.c_str()) == 0)
       return kConverted;
@@ -347,10 +349,8 @@ int RenderFixedLayout(const WorkFiles &files, const char *input,
     return kInterrupted;
   if (!plan->jobs.empty()) {
     const BookFonts fonts(files.images);
-    if (!RenderPdfs(plan->jobs, files.folder)) {
-      std::fputc('\n', stderr); // ends the renderer's "Convertion failed!"
-      return RenderingFailure(input);
-    }
+    if (int result = Render(files, plan->jobs, input))
+      return result;
   }
   try {
     finishing::WriteFixedLayoutPdf(plan->pages, files.pdf);
