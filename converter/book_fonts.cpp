@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "text_util.h"
+
 namespace {
 
 constexpr const char *kConfigVariable = "FONTCONFIG_FILE";
@@ -27,26 +29,13 @@ bool HoldsFonts(const std::string &folder) {
   return found;
 }
 
-std::string XmlEscaped(std::string_view text) {
-  std::string escaped;
-  for (char c : text) {
-    switch (c) {
-    case '&': escaped += "&amp;"; break;
-    case '<': escaped += "&lt;"; break;
-    case '>': escaped += "&gt;"; break;
-    default: escaped += c;
-    }
-  }
-  return escaped;
-}
-
 // The folder's fonts, then whatever configuration was in force: the one the
 // variable named, or the system's (a relative name is looked up there).
 std::string ConfigText(const std::string &folder, const std::optional<std::string> &previous) {
-  const std::string here = XmlEscaped(folder);
+  const std::string here = textutil::XmlEscaped(folder);
   return "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
          "  <cachedir>" + here + "</cachedir>\n  <dir>" + here + "</dir>\n"
-         "  <include ignore_missing=\"yes\">" + XmlEscaped(previous.value_or("fonts.conf")) +
+         "  <include ignore_missing=\"yes\">" + textutil::XmlEscaped(previous.value_or("fonts.conf")) +
          "</include>\n</fontconfig>\n";
 }
 

@@ -318,21 +318,6 @@ std::size_t TextStart(const TaggedHtml &html, std::size_t index) {
   return at;
 }
 
-std::string EscapeAttribute(std::string_view text) {
-  std::string escaped;
-  for (char c : text) {
-    if (c == '&')
-      escaped += "&amp;";
-    else if (c == '"')
-      escaped += "&quot;";
-    else if (c == '<')
-      escaped += "&lt;";
-    else
-      escaped += c;
-  }
-  return escaped;
-}
-
 std::string Marker(std::string_view key) {
   // Out of the flow, so the text around it keeps its place; one pixel, because
   // the renderer draws no link for an empty box.
@@ -343,7 +328,7 @@ std::string Marker(std::string_view key) {
 // At most the height of a page of text, so the cover never spills over.
 std::string CoverPage(const std::string &coverImage) {
   return "<div style=\"page-break-after:always;text-align:center\"><img src=\"" +
-         EscapeAttribute(coverImage) + "\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
+         textutil::XmlEscaped(coverImage) + "\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
 }
 
 // True when a picture of the book is the cover file or a copy of it.

@@ -2,48 +2,23 @@
 
 #include <cctype>
 
+#include "text_util.h"
+
 namespace finishing {
 
 namespace {
-
-// `text` for XML character data or a quoted attribute. Control characters
-// that XML 1.0 forbids are left out.
-std::string XmlEscaped(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-    case '&':
-      out += "&amp;";
-      break;
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    case '"':
-      out += "&quot;";
-      break;
-    default:
-      if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r')
-        out += c;
-    }
-  }
-  return out;
-}
 
 class PacketWriter {
 public:
   // A simple property: <dc:format>value</dc:format>.
   void Simple(std::string_view property, std::string_view value) {
     if (!value.empty())
-      Element(property, XmlEscaped(value));
+      Element(property, textutil::XmlEscaped(value));
   }
   // A language alternative with one default entry: titles and descriptions.
   void Alternative(std::string_view property, std::string_view value) {
     if (!value.empty())
-      Element(property, "<rdf:Alt><rdf:li xml:lang=\"x-default\">" + XmlEscaped(value) +
+      Element(property, "<rdf:Alt><rdf:li xml:lang=\"x-default\">" + textutil::XmlEscaped(value) +
                             "</rdf:li></rdf:Alt>");
   }
   // An ordered ("Seq") or unordered ("Bag") list.
@@ -52,7 +27,7 @@ public:
     std::string items;
     for (const std::string &value : values)
       if (!value.empty())
-        items += "<rdf:li>" + XmlEscaped(value) + "</rdf:li>";
+        items += "<rdf:li>" + textutil::XmlEscaped(value) + "</rdf:li>";
     if (!items.empty())
       Element(property,
               "<rdf:" + std::string(kind) + ">" + items + "</rdf:" + std::string(kind) + ">");
@@ -62,7 +37,7 @@ public:
     std::string items;
     for (const auto &[scheme, value] : identifiers)
       if (!value.empty())
-        items += "<rdf:li rdf:parseType=\"Resource\"><rdf:value>" + XmlEscaped(value) +
+        items += "<rdf:li rdf:parseType=\"Resource\"><rdf:value>" + textutil::XmlEscaped(value) +
                  "</rdf:value><xmpidq:Scheme>" + std::string(scheme) + "</xmpidq:Scheme></rdf:li>";
     if (!items.empty())
       Element("xmp:Identifier", "<rdf:Bag>" + items + "</rdf:Bag>");

@@ -169,6 +169,31 @@ std::string PercentDecoded(std::string_view text) {
   return decoded;
 }
 
+std::string XmlEscaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '"':
+      out += "&quot;";
+      break;
+    default:
+      if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r')
+        out += c;
+    }
+  }
+  return out;
+}
+
 std::string Lower(std::string_view text) {
   std::string lower(text);
   for (char &c : lower)

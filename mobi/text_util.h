@@ -51,6 +51,10 @@ inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 // malformed escape stays as it is.
 std::string PercentDecoded(std::string_view text);
 
+// `text` for XML or HTML character data or a quoted attribute: "&", "<", ">"
+// and '"' as entities; control characters that XML 1.0 forbids left out.
+std::string XmlEscaped(std::string_view text);
+
 // `text` without the white space around it.
 std::string_view Trimmed(std::string_view text);
 inline bool IsBlank(std::string_view text) { return Trimmed(text).empty(); }
