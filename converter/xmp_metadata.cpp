@@ -95,10 +95,7 @@ std::optional<std::string> TimeZone(std::string_view text, std::size_t at) {
 } // namespace
 
 std::optional<std::string> XmpDate(std::string_view bookDate) {
-  while (!bookDate.empty() && std::isspace(static_cast<unsigned char>(bookDate.back())))
-    bookDate.remove_suffix(1);
-  while (!bookDate.empty() && std::isspace(static_cast<unsigned char>(bookDate.front())))
-    bookDate.remove_prefix(1);
+  bookDate = textutil::Trimmed(bookDate);
   if (!DigitsAt(bookDate, 0, 4))
     return std::nullopt;
   std::string date(bookDate.substr(0, 4));
