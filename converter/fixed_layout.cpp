@@ -67,25 +67,12 @@ bool StyleSays(std::string_view tagText, std::string_view property) {
   return style.find(std::string(property) + ":always") != std::string::npos;
 }
 
-bool IsVoid(std::string_view name) {
-  static constexpr std::string_view kVoid[] = {"img",  "br",    "hr",     "meta",
-                                               "link", "input", "wbr",    "col",
-                                               "area", "base",  "source", "mbp:pagebreak"};
-  return std::find(std::begin(kVoid), std::end(kVoid), name) != std::end(kVoid);
-}
-
-bool IsSelfClosing(std::string_view tagText) { return tagText.ends_with("/>"); }
-
 // One page's stretch of the body, before it is looked at.
 struct PageRange {
   std::size_t begin = 0;
   std::size_t end = 0;
   std::string viewport;
 };
-
-bool Opens(const Tag &tag, std::string_view text) {
-  return !tag.name.empty() && !IsVoid(tag.name) && !IsSelfClosing(text);
-}
 
 // Cuts the body into pages at its top-level parts and page breaks, leaving
 // out the hidden contents list.
@@ -99,8 +86,9 @@ public:
     if (!tag.name.starts_with('/')) {
       if (depth_ == 0 && !skipping_)
         TopLevelStart(tag, text);
-      depth_ += Opens(tag, text) ? 1 : 0;
-    } else if (!IsVoid(std::string_view(tag.name).substr(1))) { // "</br>" closes nothing
+      depth_ += finishing::OpensElement(tag, text) ? 1 : 0;
+    } else if (!finishing::IsVoidElement(std::string_view(tag.name).substr(1))) {
+      // "</br>" closes nothing.
       depth_ = std::max(depth_ - 1, 0);
       if (depth_ == 0)
         TopLevelEnd(tag);

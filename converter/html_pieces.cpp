@@ -17,11 +17,6 @@ bool IsIn(std::string_view name, std::initializer_list<std::string_view> names) 
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-bool IsVoid(std::string_view name) {
-  return IsIn(name, {"br", "img", "hr", "meta", "link", "input", "col", "area", "base", "wbr",
-                     "embed", "source", "param", "mbp:pagebreak"});
-}
-
 // Elements a cut may not fall inside: opened again, they would restart a
 // numbering, a table's columns, a link or a preformatted block.
 bool KeepsWhole(std::string_view name) {
@@ -68,7 +63,7 @@ public:
     }
     if (ClosesParagraph(tag.name) && !open_.empty() && tags[open_.back()].name == "p")
       open_.pop_back();
-    if (!IsVoid(tag.name) && !html_.substr(tag.begin, tag.end - tag.begin).ends_with("/>"))
+    if (finishing::OpensElement(tag, html_.substr(tag.begin, tag.end - tag.begin)))
       open_.push_back(index);
   }
 

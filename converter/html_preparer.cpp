@@ -48,6 +48,18 @@ std::vector<Tag> ScanTags(std::string_view html) {
   return tags;
 }
 
+bool IsVoidElement(std::string_view name) {
+  static constexpr std::string_view kVoid[] = {"br",    "img",    "hr",    "meta",         "link",
+                                               "input", "col",    "area",  "base",         "wbr",
+                                               "embed", "source", "param", "mbp:pagebreak"};
+  return std::find(std::begin(kVoid), std::end(kVoid), name) != std::end(kVoid);
+}
+
+bool OpensElement(const Tag &tag, std::string_view tagText) {
+  return !tag.name.empty() && !tag.name.starts_with('/') && !IsVoidElement(tag.name) &&
+         !tagText.ends_with("/>");
+}
+
 namespace {
 
 // The digits of a decimal number without leading zeros ("0" for zeros only).

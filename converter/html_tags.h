@@ -22,6 +22,12 @@ struct Tag {
 
 std::vector<Tag> ScanTags(std::string_view html);
 
+// Whether an element of this name never has content (nor an end tag).
+bool IsVoidElement(std::string_view name);
+// Whether `tag`, whose text is `tagText`, opens an element that an end tag
+// closes: a start tag, neither of a void element nor written self-closed.
+bool OpensElement(const Tag &tag, std::string_view tagText);
+
 // One change of an HTML text: [begin, end) becomes `text`.
 struct Edit {
   std::size_t begin = 0;
