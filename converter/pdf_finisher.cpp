@@ -318,6 +318,17 @@ void SetDocumentInfo(QPDF &pdf, const BookDetails &details) {
   SetInfoText(info, "/Keywords", Joined(CleanTexts(details.facts.subjects), "; "));
 }
 
+// The catalog's viewer preferences, made when it has none.
+Handle ViewerPreferences(QPDF &pdf) {
+  Handle root = pdf.getRoot();
+  Handle preferences = root.getKey("/ViewerPreferences");
+  if (!preferences.isDictionary()) {
+    preferences = Handle::newDictionary();
+    root.replaceKey("/ViewerPreferences", preferences);
+  }
+  return preferences;
+}
+
 // An XMP packet that says what the document information says, and the book's
 // other facts besides; the catalog's language and viewer preferences.
 void SetCatalogMetadata(QPDF &pdf, const BookFacts &book) {
@@ -344,24 +355,12 @@ void SetCatalogMetadata(QPDF &pdf, const BookFacts &book) {
   root.replaceKey("/Metadata", metadata);
   if (!facts.languages.empty())
     root.replaceKey("/Lang", Handle::newUnicodeString(facts.languages.front()));
-  Handle preferences = root.getKey("/ViewerPreferences");
-  if (!preferences.isDictionary()) {
-    preferences = Handle::newDictionary();
-    root.replaceKey("/ViewerPreferences", preferences);
-  }
-  preferences.replaceKey("/DisplayDocTitle", Handle::newBool(true));
+  ViewerPreferences(pdf).replaceKey("/DisplayDocTitle", Handle::newBool(true));
 }
 
 void SetReadingDirection(QPDF &pdf, const BookDetails &details) {
-  if (!details.rightToLeft)
-    return;
-  Handle root = pdf.getRoot();
-  Handle preferences = root.getKey("/ViewerPreferences");
-  if (!preferences.isDictionary()) {
-    preferences = Handle::newDictionary();
-    root.replaceKey("/ViewerPreferences", preferences);
-  }
-  preferences.replaceKey("/Direction", Handle::newName("/R2L"));
+  if (details.rightToLeft)
+    ViewerPreferences(pdf).replaceKey("/Direction", Handle::newName("/R2L"));
 }
 
 // Empties every string, in `object` and the direct objects inside it, that
