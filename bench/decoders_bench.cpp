@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "doc_decompressor.h"
-#include "huff_decompressor.h"
-#include "bit_reader.h"
+#include "decoding/doc_decompressor.h"
+#include "decoding/huff_decompressor.h"
+#include "decoding/bit_reader.h"
 #include "huff_encoder.h"
 #include "mobi_operator.h"
 #include "palmdoc_encoder.h"

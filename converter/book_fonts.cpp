@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "text_util.h"
+#include "common/text_util.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include "pdf_joiner.h"
 #include "render_pdf.h"
 #include "tarn_mobi.h"
-#include "whole_file.h"
+#include "common/whole_file.h"
 
 namespace {
 

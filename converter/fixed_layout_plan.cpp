@@ -7,7 +7,7 @@
 #include "convert_book.h"
 #include "picture_file.h"
 #include "tarn_png.h"
-#include "whole_file.h"
+#include "common/whole_file.h"
 
 namespace fixedlayout {
 

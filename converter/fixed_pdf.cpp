@@ -12,7 +12,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
-#include "c_file.h"
+#include "common/c_file.h"
 #include "html_preparer.h"
 #include "pdf_joiner.h"
 

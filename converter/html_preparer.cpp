@@ -9,8 +9,8 @@
 
 #include "html_tags.h"
 #include "pdf_text.h"
-#include "text_util.h"
-#include "whole_file.h"
+#include "common/text_util.h"
+#include "common/whole_file.h"
 
 namespace finishing {
 

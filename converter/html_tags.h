@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "text_util.h"
+#include "common/text_util.h"
 
 namespace finishing {
 

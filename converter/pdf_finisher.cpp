@@ -17,8 +17,8 @@
 
 #include "page_numbers.h"
 #include "pdf_text.h"
-#include "text_util.h"
-#include "whole_file.h"
+#include "common/text_util.h"
+#include "common/whole_file.h"
 #include "xmp_metadata.h"
 
 namespace finishing {

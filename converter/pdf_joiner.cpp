@@ -6,7 +6,7 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
-#include "whole_file.h"
+#include "common/whole_file.h"
 
 namespace finishing {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "text_util.h"
+#include "common/text_util.h"
 
 namespace finishing {
 

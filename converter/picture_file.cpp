@@ -9,9 +9,9 @@
 
 #include <png.h>
 
-#include "byte_reader.h"
-#include "c_file.h"
-#include "whole_file.h"
+#include "common/byte_reader.h"
+#include "common/c_file.h"
+#include "common/whole_file.h"
 
 namespace pictures {
 

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "text_util.h"
+#include "common/text_util.h"
 
 namespace finishing {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <span>
 
-#include "doc_decompressor.h"
+#include "decoding/doc_decompressor.h"
 #include "fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {

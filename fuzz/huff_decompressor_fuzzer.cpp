@@ -10,9 +10,9 @@
 #include <span>
 #include <vector>
 
-#include "byte_reader.h"
+#include "common/byte_reader.h"
 #include "fuzz_check.h"
-#include "huff_decompressor.h"
+#include "decoding/huff_decompressor.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "book_contents.h"
-#include "book_index.h"
+#include "index/book_contents.h"
+#include "index/book_index.h"
 #include "fuzz_check.h"
 
 namespace {

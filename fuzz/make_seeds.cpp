@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "byte_reader.h"
+#include "common/byte_reader.h"
 #include "mobi_operator.h"
 #include "index_writer.h"
 #include "mobi_writer.h"

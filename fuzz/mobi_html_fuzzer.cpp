@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "mobi_html.h"
+#include "mobi6/mobi_html.h"
 #include "mobi_writer.h"
 
 namespace {

@@ -4,17 +4,17 @@
 #include <cstdlib>
 #include <new>
 
-#include "book_contents.h"
-#include "book_index.h"
-#include "index_reader.h"
-#include "kf8_rendition.h"
-#include "filepos_links.h"
-#include "image_record.h"
-#include "meta_info.h"
-#include "mobi_html.h"
-#include "resc_metadata.h"
+#include "index/book_contents.h"
+#include "index/book_index.h"
+#include "index/index_reader.h"
+#include "kf8/kf8_rendition.h"
+#include "mobi6/filepos_links.h"
+#include "resources/image_record.h"
+#include "container/meta_info.h"
+#include "mobi6/mobi_html.h"
+#include "kf8/resc_metadata.h"
 #include "tarn_mobi.h"
-#include "text_util.h"
+#include "common/text_util.h"
 
 namespace {
 

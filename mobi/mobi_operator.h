@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "book_records.h"
-#include "book_sections.h"
-#include "huff_decompressor.h"
-#include "meta_info.h"
-#include "pdb_reader.h"
+#include "container/book_records.h"
+#include "container/book_sections.h"
+#include "decoding/huff_decompressor.h"
+#include "container/meta_info.h"
+#include "container/pdb_reader.h"
 #include "tarn_tool.h"
-#include "text_record.h"
-#include "zero_record.h"
+#include "decoding/text_record.h"
+#include "container/zero_record.h"
 
 class MobiOperator {
 public:

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "book_run.h"
-#include "byte_reader.h"
+#include "common/byte_reader.h"
 #include "mobi_writer.h"
 #include "sample_books.h"
 #include "test_files.h"

@@ -1,6 +1,6 @@
 // The book's contents: the tree from NCX entries, the <nav> list, and a MOBI6
 // book whose NCX places get anchors and whose HTML carries the list.
-#include "book_contents.h"
+#include "index/book_contents.h"
 
 #include <gtest/gtest.h>
 

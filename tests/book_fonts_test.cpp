@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "font_record.h"
-#include "kf8_styles.h"
+#include "resources/font_record.h"
+#include "kf8/kf8_styles.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
 #include "render_pdf.h"

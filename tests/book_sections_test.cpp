@@ -1,13 +1,13 @@
 // Which records belong to which rendition, each section's text, and what the
 // unpacking makes of hybrid, KF8-only and dictionary books.
-#include "book_sections.h"
+#include "container/book_sections.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "book_text.h"
-#include "image_record.h"
+#include "resources/image_record.h"
 #include "mobi_writer.h"
 #include "tarn_mobi.h"
 #include "test_files.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "byte_reader.h"
+#include "common/byte_reader.h"
 #include "mobi_operator.h"
-#include "pdb_reader.h"
+#include "container/pdb_reader.h"
 #include "tarn_mobi.h"
 #include "test_files.h"
 

@@ -1,4 +1,4 @@
-#include "chinese_code.h"
+#include "decoding/chinese_code.h"
 
 #include <gtest/gtest.h>
 

@@ -18,8 +18,8 @@
 #include <qpdf/QPDFOutlineDocumentHelper.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
-#include "book_contents.h"
-#include "book_sections.h"
+#include "index/book_contents.h"
+#include "container/book_sections.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
 #include "tarn_mobi.h"

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "byte_reader.h"
+#include "common/byte_reader.h"
 #include "mobi_operator.h"
 #include "mobi_writer.h"
 #include "tarn_mobi.h"

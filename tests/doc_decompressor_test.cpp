@@ -1,4 +1,4 @@
-#include "doc_decompressor.h"
+#include "decoding/doc_decompressor.h"
 
 #include <gtest/gtest.h>
 

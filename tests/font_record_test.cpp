@@ -1,4 +1,4 @@
-#include "font_record.h"
+#include "resources/font_record.h"
 
 #include <gtest/gtest.h>
 

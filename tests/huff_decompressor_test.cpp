@@ -1,4 +1,4 @@
-#include "huff_decompressor.h"
+#include "decoding/huff_decompressor.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 
 #include "book_text.h"
-#include "byte_reader.h"
+#include "common/byte_reader.h"
 #include "huff_encoder.h"
 #include "mobi_writer.h"
 #include "text_encoder.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "book_fixture.h"
-#include "byte_reader.h"
+#include "common/byte_reader.h"
 #include "tarn_mobi.h"
 
 namespace {

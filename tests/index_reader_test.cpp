@@ -1,6 +1,6 @@
 // The index reader and its decoders over small indexes made by the test
 // writer: what a sound index yields, and that damage yields nothing.
-#include "book_index.h"
+#include "index/book_index.h"
 
 #include <gtest/gtest.h>
 

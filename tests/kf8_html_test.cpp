@@ -1,4 +1,4 @@
-#include "kf8_html.h"
+#include "kf8/kf8_html.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 
 #include "html_checks.h"
 #include "kf8_flow_builder.h"
-#include "kf8_links.h"
+#include "kf8/kf8_links.h"
 
 namespace {
 

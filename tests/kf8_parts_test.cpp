@@ -1,13 +1,13 @@
-#include "kf8_parts.h"
+#include "kf8/kf8_parts.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "byte_reader.h"
+#include "common/byte_reader.h"
 #include "kf8_flow_builder.h"
-#include "kf8_flows.h"
+#include "kf8/kf8_flows.h"
 #include "kf8_writer.h"
 #include "mobi_writer.h"
 

@@ -1,4 +1,4 @@
-#include "kf8_rendition.h"
+#include "kf8/kf8_rendition.h"
 
 #include <gtest/gtest.h>
 

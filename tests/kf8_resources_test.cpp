@@ -1,4 +1,4 @@
-#include "kf8_resources.h"
+#include "kf8/kf8_resources.h"
 
 #include <gtest/gtest.h>
 
@@ -7,13 +7,13 @@
 #include <set>
 
 #include "font_builder.h"
-#include "kindle_address.h"
+#include "kf8/kindle_address.h"
 #include "mobi_operator.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
 #include "tarn_mobi.h"
 #include "test_files.h"
-#include "text_record.h"
+#include "decoding/text_record.h"
 
 namespace {
 

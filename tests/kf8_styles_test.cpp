@@ -1,4 +1,4 @@
-#include "kf8_styles.h"
+#include "kf8/kf8_styles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "mobi_html.h"
+#include "mobi6/mobi_html.h"
 
 #include <gtest/gtest.h>
 

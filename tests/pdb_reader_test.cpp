@@ -1,4 +1,4 @@
-#include "pdb_reader.h"
+#include "container/pdb_reader.h"
 
 #include <gtest/gtest.h>
 

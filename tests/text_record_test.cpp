@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "book_fixture.h"
-#include "byte_reader.h"
-#include "filepos_links.h"
+#include "common/byte_reader.h"
+#include "mobi6/filepos_links.h"
 #include "huff_encoder.h"
 #include "tarn_mobi.h"
 #include "text_encoder.h"

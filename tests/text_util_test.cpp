@@ -1,6 +1,6 @@
 // The text helpers the library and the program share, and what sharing them
 // buys: a Windows-1252 book's title and text read the same.
-#include "text_util.h"
+#include "common/text_util.h"
 
 #include <gtest/gtest.h>
 

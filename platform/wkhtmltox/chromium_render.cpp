@@ -9,8 +9,8 @@
 #include <fstream>
 
 #include "base64.h"
-#include "text_util.h"
-#include "whole_file.h"
+#include "common/text_util.h"
+#include "common/whole_file.h"
 
 namespace wkhtmltox {
 

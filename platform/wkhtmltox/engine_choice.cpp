@@ -7,7 +7,7 @@
 #include <array>
 #include <optional>
 
-#include "text_util.h"
+#include "common/text_util.h"
 
 namespace wkhtmltox {
 

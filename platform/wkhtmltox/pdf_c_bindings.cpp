@@ -26,7 +26,7 @@
 #include "program_output.h"
 #include "run_program.h"
 #include "settings.h"
-#include "whole_file.h"
+#include "common/whole_file.h"
 
 struct wkhtmltopdf_global_settings {
   wkhtmltox::Settings settings{wkhtmltox::GlobalSettingRules()};

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "book_index.h"
+#include "index/book_index.h"
 
 namespace testbook {
 
