@@ -19,49 +19,6 @@ using textutil::ReplaceFile;
 
 namespace {
 
-bool IsNameChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '-' || c == '_';
-}
-
-} // namespace
-
-std::vector<Tag> ScanTags(std::string_view html) {
-  std::vector<Tag> tags;
-  std::size_t at = 0;
-  while ((at = html.find('<', at)) != std::string_view::npos) {
-    if (html.compare(at, 4, "<!--") == 0) {
-      const std::size_t close = html.find("-->", at + 4);
-      at = close == std::string_view::npos ? html.size() : close + 3;
-      continue;
-    }
-    const std::size_t close = html.find('>', at + 1);
-    if (close == std::string_view::npos)
-      break;
-    std::size_t nameEnd = at + 1;
-    if (nameEnd < close && html[nameEnd] == '/')
-      ++nameEnd;
-    while (nameEnd < close && IsNameChar(html[nameEnd]))
-      ++nameEnd;
-    tags.push_back({at, close + 1, Lower(html.substr(at + 1, nameEnd - at - 1))});
-    at = close + 1;
-  }
-  return tags;
-}
-
-bool IsVoidElement(std::string_view name) {
-  static constexpr std::string_view kVoid[] = {"br",    "img",    "hr",    "meta",         "link",
-                                               "input", "col",    "area",  "base",         "wbr",
-                                               "embed", "source", "param", "mbp:pagebreak"};
-  return std::find(std::begin(kVoid), std::end(kVoid), name) != std::end(kVoid);
-}
-
-bool OpensElement(const Tag &tag, std::string_view tagText) {
-  return !tag.name.empty() && !tag.name.starts_with('/') && !IsVoidElement(tag.name) &&
-         !tagText.ends_with("/>");
-}
-
-namespace {
-
 // The digits of a decimal number without leading zeros ("0" for zeros only).
 std::optional<std::string> Number(std::string_view digits) {
   const auto number = textutil::CanonicalDecimal(digits);
@@ -386,23 +343,6 @@ std::size_t CoverPlace(const TaggedHtml &html) {
 }
 
 } // namespace
-
-void ApplyEdits(std::string &html, std::vector<Edit> edits) {
-  std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.begin < b.begin; });
-  std::size_t added = 0;
-  for (const Edit &edit : edits)
-    added += edit.text.size();
-  std::string out;
-  out.reserve(html.size() + added);
-  std::size_t copied = 0;
-  for (const Edit &edit : edits) {
-    out.append(html, copied, edit.begin - copied);
-    out += edit.text;
-    copied = edit.end;
-  }
-  out.append(html, copied, std::string::npos);
-  html = std::move(out);
-}
 
 std::string AnchorMarkKey(std::string_view digits) { return "a" + std::string(digits); }
 

@@ -10,7 +10,7 @@
 #include "kf8/kf8_rendition.h"
 #include "mobi6/filepos_links.h"
 #include "resources/image_record.h"
-#include "container/meta_info.h"
+#include "container/exth_header.h"
 #include "mobi6/mobi_html.h"
 #include "kf8/resc_metadata.h"
 #include "tarn_mobi.h"

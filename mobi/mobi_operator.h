@@ -11,11 +11,11 @@
 #include "container/book_records.h"
 #include "container/book_sections.h"
 #include "decoding/huff_decompressor.h"
-#include "container/meta_info.h"
+#include "container/exth_header.h"
 #include "container/pdb_reader.h"
 #include "tarn_tool.h"
 #include "decoding/text_record.h"
-#include "container/zero_record.h"
+#include "container/mobi_header.h"
 
 class MobiOperator {
 public:

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "container/meta_info.h"
-#include "container/zero_record.h"
+#include "container/exth_header.h"
+#include "container/mobi_header.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "container/book_sections.h"
 #include "mobi6/filepos_links.h"
 #include "decoding/huff_decompressor.h"
-#include "container/zero_record.h"
+#include "container/mobi_header.h"
 
 // Where a section's text records lie and how they are stored.
 struct TextLayout {

@@ -5,7 +5,7 @@
 #include "kf8/kf8_html.h"
 #include "kf8/kf8_links.h"
 #include "kf8/kf8_styles.h"
-#include "container/meta_info.h"
+#include "container/exth_header.h"
 #include "tarn_mobi.h"
 #include "decoding/text_record.h"
 

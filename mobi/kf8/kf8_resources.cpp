@@ -4,7 +4,7 @@
 
 #include "resources/font_record.h"
 #include "resources/image_record.h"
-#include "container/meta_info.h"
+#include "container/exth_header.h"
 #include "tarn_mobi.h"
 
 namespace {

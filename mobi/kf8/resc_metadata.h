@@ -4,7 +4,7 @@
 #pragma once
 
 #include "common/byte_reader.h"
-#include "container/meta_info.h"
+#include "container/exth_header.h"
 
 // True when `record` is a RESC resource.
 bool IsRescRecord(const ByteReader &record);

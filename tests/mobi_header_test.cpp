@@ -15,7 +15,7 @@ namespace {
 using testbook::BookSpec;
 using testbook::Bytes;
 
-class ZeroRecordTest : public ::testing::Test {
+class MobiHeaderTest : public ::testing::Test {
 protected:
   int Open(const Bytes &bytes) {
     testbook::WriteFile(scratch.File("book.mobi"), bytes);
@@ -40,7 +40,7 @@ BookSpec SmallBook(std::uint16_t compression = PdbRecord0::kPalmDoc) {
   return spec;
 }
 
-TEST_F(ZeroRecordTest, ReadsTheFieldsOfAPalmDocBook) {
+TEST_F(MobiHeaderTest, ReadsTheFieldsOfAPalmDocBook) {
   BookSpec spec = SmallBook();
   spec.textRecordSize = 2048;
   ASSERT_EQ(Process(spec), MOBI_OK);
@@ -53,7 +53,7 @@ TEST_F(ZeroRecordTest, ReadsTheFieldsOfAPalmDocBook) {
   EXPECT_EQ(book.Huff(), nullptr);
 }
 
-TEST_F(ZeroRecordTest, TextRecordCountIsClampedToTheRecordsThatExist) {
+TEST_F(MobiHeaderTest, TextRecordCountIsClampedToTheRecordsThatExist) {
   BookSpec spec = SmallBook();
   spec.textRecordCount = 50;
   ASSERT_EQ(Process(spec), MOBI_OK);
@@ -67,20 +67,20 @@ TEST_F(ZeroRecordTest, TextRecordCountIsClampedToTheRecordsThatExist) {
   EXPECT_EQ(empty.Record0().textRecordCount, 0u);
 }
 
-TEST_F(ZeroRecordTest, RefusalsKeepTheFieldsReadBeforeThem) {
+TEST_F(MobiHeaderTest, RefusalsKeepTheFieldsReadBeforeThem) {
   BookSpec spec = SmallBook(3);
   EXPECT_EQ(Process(spec), MOBI_ERR_COMPRESSION);
   EXPECT_EQ(Record0().compression, 3u);
 }
 
-TEST_F(ZeroRecordTest, TextRecordSizeZeroIsRefused) {
+TEST_F(MobiHeaderTest, TextRecordSizeZeroIsRefused) {
   BookSpec spec = SmallBook();
   spec.textRecordSize = 0;
   EXPECT_EQ(Process(spec), MOBI_ERR_RECORD_SIZE);
   EXPECT_EQ(Record0().textRecordCount, 2u);
 }
 
-TEST_F(ZeroRecordTest, EncryptedBookIsRefused) {
+TEST_F(MobiHeaderTest, EncryptedBookIsRefused) {
   BookSpec spec = SmallBook();
   spec.encryption = 2;
   EXPECT_EQ(Process(spec), MOBI_ERR_ENCRYPTED);
@@ -89,7 +89,7 @@ TEST_F(ZeroRecordTest, EncryptedBookIsRefused) {
 
 // The flags sit at offset 242, inside any MOBI header of 228 bytes or more,
 // and every compression strips trailing entries with them.
-TEST_F(ZeroRecordTest, ExtraDataFlagsAreReadFromEveryHeaderLongEnoughToHoldThem) {
+TEST_F(MobiHeaderTest, ExtraDataFlagsAreReadFromEveryHeaderLongEnoughToHoldThem) {
   for (std::uint16_t compression :
        {PdbRecord0::kNoCompression, PdbRecord0::kPalmDoc, PdbRecord0::kHuffCdic}) {
     for (std::uint32_t headerLength : {200u, 227u, 228u, 232u, 264u}) {
@@ -105,7 +105,7 @@ TEST_F(ZeroRecordTest, ExtraDataFlagsAreReadFromEveryHeaderLongEnoughToHoldThem)
   }
 }
 
-TEST_F(ZeroRecordTest, BookWithoutRecordsOrWithATooShortRecord0IsDamaged) {
+TEST_F(MobiHeaderTest, BookWithoutRecordsOrWithATooShortRecord0IsDamaged) {
   EXPECT_EQ(book.ProcessZeroRecord(), MOBI_ERR_NOT_OPEN);
   ASSERT_EQ(Open(testbook::BuildPdb({})), MOBI_OK);
   EXPECT_EQ(book.ProcessZeroRecord(), MOBI_ERR_DAMAGED);
@@ -117,7 +117,7 @@ TEST_F(ZeroRecordTest, BookWithoutRecordsOrWithATooShortRecord0IsDamaged) {
   EXPECT_EQ(cut.ProcessZeroRecord(), MOBI_ERR_DAMAGED);
 }
 
-TEST_F(ZeroRecordTest, PalmDocHeaderAloneLeavesTheMobiFieldsAtTheirDefaults) {
+TEST_F(MobiHeaderTest, PalmDocHeaderAloneLeavesTheMobiFieldsAtTheirDefaults) {
   Bytes record0(16, 0);
   testbook::PutU16BE(record0, 0, PdbRecord0::kPalmDoc);
   testbook::PutU16BE(record0, 8, 1);
@@ -133,7 +133,7 @@ BookSpec HuffBook() {
   return testbook::TextBook(testbook::SampleText(9000), PdbRecord0::kHuffCdic, 0x0003);
 }
 
-TEST_F(ZeroRecordTest, HuffBookGetsItsDecoder) {
+TEST_F(MobiHeaderTest, HuffBookGetsItsDecoder) {
   const BookSpec spec = HuffBook();
   ASSERT_EQ(Process(spec), MOBI_OK);
   ASSERT_NE(book.Huff(), nullptr);
@@ -141,7 +141,7 @@ TEST_F(ZeroRecordTest, HuffBookGetsItsDecoder) {
   EXPECT_EQ(book.Huff()->DictionaryRecordCount(), spec.huffRecords.size() - 1);
 }
 
-TEST_F(ZeroRecordTest, HuffRangeWithoutARecordAfterItIsRefused) {
+TEST_F(MobiHeaderTest, HuffRangeWithoutARecordAfterItIsRefused) {
   const BookSpec good = HuffBook();
   const auto n = static_cast<std::uint32_t>(testbook::BookRecords(good).size());
   const std::uint32_t first = 1 + static_cast<std::uint32_t>(good.textRecords.size());
@@ -163,7 +163,7 @@ TEST_F(ZeroRecordTest, HuffRangeWithoutARecordAfterItIsRefused) {
 
 // Dictionary records out of order, or reaching past the end of the file,
 // leave the decoder failed, and the book with it: its text would be lost.
-TEST_F(ZeroRecordTest, DictionaryOutsideTheFileFailsTheBook) {
+TEST_F(MobiHeaderTest, DictionaryOutsideTheFileFailsTheBook) {
   const BookSpec spec = HuffBook();
   const std::size_t cdicEntry = 1 + spec.textRecords.size() + 1; // first CDIC record
   const std::size_t afterEntry = cdicEntry + spec.huffRecords.size() - 1;
@@ -183,7 +183,7 @@ TEST_F(ZeroRecordTest, DictionaryOutsideTheFileFailsTheBook) {
 
 // Text in, book out, text back: every compression, with trailing entries of
 // several kinds after every record, and multibyte characters cut at seams.
-TEST_F(ZeroRecordTest, TextRoundTripsThroughBooksOfEveryCompression) {
+TEST_F(MobiHeaderTest, TextRoundTripsThroughBooksOfEveryCompression) {
   const std::string text = testbook::SampleText(30000, 4);
   for (std::uint16_t compression :
        {PdbRecord0::kNoCompression, PdbRecord0::kPalmDoc, PdbRecord0::kHuffCdic}) {

@@ -1,4 +1,4 @@
-#include "container/meta_info.h"
+#include "container/exth_header.h"
 
 #include <array>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "container/zero_record.h"
+#include "container/mobi_header.h"
 
 #include "tarn_mobi.h"
 
