@@ -11,6 +11,7 @@
 #include "mobi6/filepos_links.h"
 #include "resources/image_record.h"
 #include "container/exth_header.h"
+#include "container/mobi_header.h"
 #include "mobi6/mobi_html.h"
 #include "kf8/resc_metadata.h"
 #include "tarn_mobi.h"
@@ -118,10 +119,10 @@ int MobiOperator::UnpackBook(const char *htmlPath) {
   // section cannot be read still has its MOBI6 half.
   if (sections.kf8) {
     const int result = ProcessKf8Rendition(path);
-    if (result == MOBI_OK)
-      return SupportedEncoding(records->Record(sections.kf8->header).U32BE(28).value_or(0))
-                 ? MOBI_OK
-                 : MOBI_ERR_ENCODING;
+    if (result == MOBI_OK) {
+      const auto kf8 = ReadMobiHeader(records->Record(sections.kf8->header));
+      return SupportedEncoding(kf8 ? kf8->textEncoding : 0) ? MOBI_OK : MOBI_ERR_ENCODING;
+    }
     if (!sections.mobi6 || result == MOBI_ERR_OPEN || result == MOBI_ERR_WRITE ||
         result == MOBI_ERR_RESOURCE)
       return result;
@@ -164,13 +165,14 @@ int MobiOperator::ProcessZeroRecord() {
     return MOBI_ERR_DAMAGED;
   record0->compression = fields->compression;
   record0->textRecordSize = fields->textRecordSize;
-  record0->headerValue40 = records->Record(section.header).U32BE(40).value_or(0);
+  record0->headerValue40 = fields->headerValue40;
   record0->headerValue44 = fields->headerValue44;
   record0->firstImageRecord = fields->firstImageRecord;
   record0->extraDataFlags = fields->extraDataFlags;
   // Some writers put the contents index in the orthographic slot as well; a
   // dictionary's look-up index is an index of its own.
-  dictionary = fields->orthographicIndex != kNullIndex && fields->orthographicIndex != fields->ncxIndex;
+  dictionary =
+      fields->orthographicIndex != kNullIndex && fields->orthographicIndex != fields->ncxIndex;
   SectionText text;
   const int result = PrepareSectionText(*records, section, *fields, text);
   record0->textRecordCount = static_cast<std::uint16_t>(text.layout.recordCount);
@@ -181,7 +183,8 @@ int MobiOperator::ProcessZeroRecord() {
 
 int MobiOperator::ProcessMetaInfo() {
   const ByteReader zero = records->Record(TextSection().header);
-  record0->textEncoding = zero.U32BE(28).value_or(0);
+  const auto fields = ReadMobiHeader(zero);
+  record0->textEncoding = fields ? fields->textEncoding : 0;
   record0->title = FullName(zero);
   ExthFields exth = ReadExth(zero);
   record0->author = std::move(exth.author);
@@ -205,8 +208,9 @@ namespace {
 // The book's table of contents from the NCX index of `section`; none when it
 // has no NCX or the index does not check out.
 std::vector<NcxEntry> BookNcx(const BookRecords &records, const BookSection &section) {
-  const auto relative = NcxIndexRecord(records.Record(section.header));
-  const auto first = relative ? section.Record(*relative) : std::nullopt;
+  const auto header = ReadMobiHeader(records.Record(section.header));
+  const auto first =
+      header && header->ncxIndex != kNullIndex ? section.Record(header->ncxIndex) : std::nullopt;
   const auto table = first ? ReadIndex(records.All(), *first) : std::nullopt;
   return table ? ReadNcx(*table) : std::vector<NcxEntry>();
 }
@@ -225,8 +229,9 @@ int MobiOperator::ProcessTextRecord(const char *path) {
     AddFileposTargets(anchors, {*start}, text.size());
     facts.insert_or_assign("start", "filepos" + std::to_string(*start));
   }
-  return WriteBookHtml(path, text, anchors,
-                       {record0->textEncoding == 1252, dictionary, ContentsNav(FileposContents(ncx))});
+  return WriteBookHtml(
+      path, text, anchors,
+      {record0->textEncoding == 1252, dictionary, ContentsNav(FileposContents(ncx))});
 }
 
 int MobiOperator::ProcessKf8Rendition(const std::string &path) {

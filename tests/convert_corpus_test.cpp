@@ -20,6 +20,7 @@
 
 #include "index/book_contents.h"
 #include "container/book_sections.h"
+#include "container/mobi_header.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
 #include "tarn_mobi.h"
@@ -218,8 +219,9 @@ std::vector<ContentsEntry> NcxContents(const fs::path &book) {
     offsets.push_back(pdb.U32BE(78 + 8 * i).value_or(0));
   const BookSections sections = FindSections(BookRecords(file, offsets));
   const std::uint32_t header = sections.kf8 ? sections.kf8->header : 0;
-  const auto first = header < records.size() ? NcxIndexRecord(records[header]) : std::nullopt;
-  const auto table = first ? ReadIndex(records, header + *first) : std::nullopt;
+  const auto fields = header < records.size() ? ReadMobiHeader(records[header]) : std::nullopt;
+  const auto first = fields ? MobiHeader::RecordOf(fields->ncxIndex, header, records.size()) : std::nullopt;
+  const auto table = first ? ReadIndex(records, *first) : std::nullopt;
   return table ? FileposContents(ReadNcx(*table)) : std::vector<ContentsEntry>();
 }
 

@@ -9,7 +9,6 @@
 namespace {
 
 constexpr char kBoundary[] = "BOUNDARY";
-constexpr std::uint32_t kKf8Version = 8;
 
 bool IsBoundary(const ByteReader &record) {
   return record.Holds(0, 8) && std::memcmp(record.Bytes().data(), kBoundary, 8) == 0;
@@ -18,8 +17,7 @@ bool IsBoundary(const ByteReader &record) {
 // A KF8 header record: "MOBI" at 16 and file version 8.
 bool IsKf8Header(const ByteReader &record) {
   const auto header = ReadMobiHeader(record);
-  return header && header->fileVersion == kKf8Version && record.Holds(16, 4) &&
-         std::memcmp(record.Bytes().data() + 16, "MOBI", 4) == 0;
+  return header && header->mobiIdentifier && header->fileVersion == MobiHeader::kKf8Version;
 }
 
 // Whether `index` is a KF8 header record with a BOUNDARY record before it.

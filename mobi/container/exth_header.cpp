@@ -4,9 +4,10 @@
 #include <cstring>
 #include <string_view>
 
+#include "container/mobi_header.h"
+
 namespace {
 
-constexpr std::uint32_t kExthFlag = 0x40;
 constexpr std::uint32_t kExthAuthor = 100;
 constexpr std::uint32_t kExthStartPosition = 116;
 constexpr std::uint32_t kExthKf8Boundary = 121;
@@ -55,8 +56,11 @@ std::string AuthorFromExth(std::string stored) {
 
 void ForEachExthRecord(const ByteReader &header,
                        const std::function<void(std::uint32_t, const ByteReader &)> &visit) {
-  const std::uint64_t start = 16 + std::uint64_t{header.U32BE(20).value_or(0)};
-  if ((header.U32BE(128).value_or(0) & kExthFlag) == 0 || !header.Holds(start, 12))
+  const auto fields = ReadMobiHeader(header);
+  if (!fields || !fields->HasExth())
+    return;
+  const std::uint64_t start = fields->ExthStart();
+  if (!header.Holds(start, 12))
     return;
   if (std::memcmp(header.Slice(start, 4)->Bytes().data(), "EXTH", 4) != 0)
     return;
@@ -96,10 +100,11 @@ ExthFields ReadExth(const ByteReader &header) {
 }
 
 std::optional<std::string> FullName(const ByteReader &header) {
-  const std::uint32_t offset = header.U32BE(84).value_or(0);
-  const std::uint32_t length = header.U32BE(88).value_or(0);
-  const auto name = header.Slice(offset, length);
-  if (length == 0 || !name)
+  const auto fields = ReadMobiHeader(header);
+  if (!fields || fields->fullNameLength == 0)
+    return std::nullopt;
+  const auto name = header.Slice(fields->fullNameOffset, fields->fullNameLength);
+  if (!name)
     return std::nullopt;
   const auto bytes = name->Bytes();
   std::string title(bytes.begin(), bytes.end());

@@ -1,5 +1,7 @@
 #include "container/mobi_header.h"
 
+#include <cstring>
+
 #include "tarn_mobi.h"
 
 namespace {
@@ -14,6 +16,8 @@ constexpr std::size_t kMobiHeaderStart = 16;
 constexpr std::size_t kMobiHeaderLength = 20;
 constexpr std::size_t kTextEncoding = 28;
 constexpr std::size_t kFileVersion = 36;
+constexpr std::size_t kFullNameOffset = 84;
+constexpr std::size_t kFullNameLength = 88;
 constexpr std::size_t kOrthographicIndex = 40;
 constexpr std::size_t kHeaderValue44 = 44;
 constexpr std::size_t kFirstImageRecord = 108;
@@ -29,7 +33,6 @@ constexpr std::size_t kSkeletonIndex = 0xFC;
 constexpr std::size_t kDatpIndex = 0x100;
 constexpr std::size_t kGuideIndex = 0x104;
 
-constexpr std::uint32_t kKf8Version = 8;
 // The shortest KF8 header that holds the skeleton index and the ones before it.
 constexpr std::uint32_t kKf8HeaderLength = 0xF8;
 
@@ -57,8 +60,23 @@ private:
 
 } // namespace
 
+constexpr std::uint32_t kExthFlag = 0x40;
+
+bool MobiHeader::HasExth() const { return (exthFlags & kExthFlag) != 0; }
+
+std::uint64_t MobiHeader::ExthStart() const {
+  return kMobiHeaderStart + std::uint64_t{headerLength};
+}
+
+std::optional<std::uint32_t> MobiHeader::RecordOf(std::uint32_t index, std::uint32_t headerRecord,
+                                                  std::size_t recordCount) {
+  if (index == kNullIndex || headerRecord >= recordCount || index >= recordCount - headerRecord)
+    return std::nullopt;
+  return headerRecord + index;
+}
+
 bool MobiHeader::IsKf8() const {
-  return fileVersion == kKf8Version && headerLength >= kKf8HeaderLength &&
+  return fileVersion == MobiHeader::kKf8Version && headerLength >= kKf8HeaderLength &&
          skeletonIndex != kNullIndex;
 }
 
@@ -75,6 +93,8 @@ std::optional<MobiHeader> ReadMobiHeader(const ByteReader &record) {
   header.textRecordCount = *textRecordCount;
   header.textRecordSize = *textRecordSize;
   header.encryption = *encryption;
+  header.mobiIdentifier = record.Holds(kMobiHeaderStart, 4) &&
+                          std::memcmp(record.Bytes().data() + kMobiHeaderStart, "MOBI", 4) == 0;
   header.headerLength = record.U32BE(kMobiHeaderLength).value_or(0);
   // The fields of the first MOBI headers are read wherever record 0 holds
   // them; the later ones only inside the header's stated length.
@@ -83,11 +103,14 @@ std::optional<MobiHeader> ReadMobiHeader(const ByteReader &record) {
   header.textEncoding = anyLength.U32(kTextEncoding);
   header.fileVersion = anyLength.U32(kFileVersion);
   header.orthographicIndex = anyLength.Index(kOrthographicIndex);
+  header.headerValue40 = anyLength.U32(kOrthographicIndex);
   header.headerValue44 = anyLength.U32(kHeaderValue44);
   header.firstImageRecord = anyLength.U32(kFirstImageRecord);
   header.huffRecordIndex = anyLength.U32(kHuffRecordIndex);
   header.huffRecordCount = anyLength.U32(kHuffRecordCount);
   header.exthFlags = anyLength.U32(kExthFlags);
+  header.fullNameOffset = anyLength.U32(kFullNameOffset);
+  header.fullNameLength = anyLength.U32(kFullNameLength);
   header.fdstIndex = fields.Index(kFdstIndex);
   header.fdstCount = fields.U32(kFdstCount);
   header.extraDataFlags = fields.U16(kExtraDataFlags);
@@ -100,8 +123,8 @@ std::optional<MobiHeader> ReadMobiHeader(const ByteReader &record) {
 }
 
 int CheckTextFields(const MobiHeader &header) {
-  if (header.compression != MobiHeader::kNoCompression && header.compression != MobiHeader::kPalmDoc &&
-      header.compression != MobiHeader::kHuffCdic)
+  if (header.compression != MobiHeader::kNoCompression &&
+      header.compression != MobiHeader::kPalmDoc && header.compression != MobiHeader::kHuffCdic)
     return MOBI_ERR_COMPRESSION;
   if (header.textRecordSize == 0)
     return MOBI_ERR_RECORD_SIZE;

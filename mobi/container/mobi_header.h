@@ -17,21 +17,27 @@ struct MobiHeader {
   static constexpr std::uint16_t kNoCompression = 1;
   static constexpr std::uint16_t kPalmDoc = 2;
   static constexpr std::uint16_t kHuffCdic = 17480;
+  static constexpr std::uint32_t kKf8Version = 8;
 
   std::uint16_t compression = 0;
   std::uint32_t textLength = 0;
   std::uint16_t textRecordCount = 0;
   std::uint16_t textRecordSize = 0;
   std::uint16_t encryption = 0;
+  bool mobiIdentifier = false;    // "MOBI" where the MOBI header starts
   std::uint32_t headerLength = 0; // of the MOBI header; 0 without one
   std::uint32_t textEncoding = 0;
   std::uint32_t fileVersion = 0;
   std::uint32_t orthographicIndex = kNullIndex; // offset 40: set in dictionaries
+  std::uint32_t headerValue40 = 0;              // the same field, 0 when absent
   std::uint32_t headerValue44 = 0;
   std::uint32_t firstImageRecord = 0; // the first resource record in KF8
   std::uint32_t huffRecordIndex = 0;
   std::uint32_t huffRecordCount = 0;
   std::uint32_t exthFlags = 0;
+  // The full name's place in the record, as stored (not checked against it).
+  std::uint32_t fullNameOffset = 0;
+  std::uint32_t fullNameLength = 0;
   std::uint32_t fdstIndex = kNullIndex;
   std::uint32_t fdstCount = 0;
   // Trailing-entry flags of the text records; 0 when the MOBI header is too
@@ -46,6 +52,14 @@ struct MobiHeader {
   // A KF8 header: file version 8, long enough for its index fields, and a
   // skeleton index (old books carry stray version numbers).
   bool IsKf8() const;
+  // Whether the EXTH flag says an EXTH block follows the MOBI header.
+  bool HasExth() const;
+  // Where the EXTH block would start: right after the MOBI header.
+  std::uint64_t ExthStart() const;
+  // The absolute record that an index field names, counted from the header
+  // record `headerRecord`; nothing for kNullIndex or past `recordCount`.
+  static std::optional<std::uint32_t> RecordOf(std::uint32_t index, std::uint32_t headerRecord,
+                                               std::size_t recordCount);
 };
 
 // The header of `record`; nothing when it is too short for the PalmDOC

@@ -47,22 +47,7 @@ std::string CncxText(const IndexTable &table, const IndexEntry &entry, std::uint
   return offset ? table.CncxString(*offset).value_or(std::string()) : std::string();
 }
 
-constexpr std::size_t kMobiHeaderStart = 16;
-constexpr std::size_t kMobiHeaderLength = 20;
-constexpr std::size_t kNcxIndexField = 0xF4;
-constexpr std::uint32_t kNoIndex = 0xFFFFFFFF;
-
 } // namespace
-
-std::optional<std::uint32_t> NcxIndexRecord(const ByteReader &headerRecord) {
-  // The field must lie inside the MOBI header, not in what follows it.
-  const std::uint64_t headerEnd =
-      kMobiHeaderStart + std::uint64_t{headerRecord.U32BE(kMobiHeaderLength).value_or(0)};
-  const auto index = headerRecord.U32BE(kNcxIndexField);
-  if (headerEnd < kNcxIndexField + 4 || !index || *index == kNoIndex)
-    return std::nullopt;
-  return index;
-}
 
 std::vector<NcxEntry> ReadNcx(const IndexTable &table) {
   // Every entry is kept, even one without a label or place: parents are

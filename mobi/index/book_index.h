@@ -44,11 +44,6 @@ struct GuideEntry {
   std::optional<std::uint32_t> offset;
 };
 
-// The index record of the NCX that a MOBI header record names (offset 0xF4),
-// relative to that record; nothing when the header is too short for the
-// field or names none.
-std::optional<std::uint32_t> NcxIndexRecord(const ByteReader &headerRecord);
-
 // Each decoder keeps the entries that check out and leaves the rest.
 std::vector<NcxEntry> ReadNcx(const IndexTable &table);
 std::vector<SkeletonEntry> ReadSkeletons(const IndexTable &table);

@@ -5,13 +5,10 @@
 #include "resources/font_record.h"
 #include "resources/image_record.h"
 #include "container/exth_header.h"
+#include "container/mobi_header.h"
 #include "tarn_mobi.h"
 
 namespace {
-
-constexpr std::uint32_t kNull = 0xFFFFFFFF;
-constexpr std::size_t kTextRecordCount = 0x08;
-constexpr std::size_t kFirstResource = 0x6C;
 
 void AppendRange(std::vector<ByteReader> &list, std::span<const ByteReader> records,
                  std::optional<std::uint32_t> first, std::uint32_t end) {
@@ -21,12 +18,16 @@ void AppendRange(std::vector<ByteReader> &list, std::span<const ByteReader> reco
 }
 
 // The first resource record a KF8 header names; when it names none, the
-// record after the last text record.
-std::optional<std::uint32_t> Kf8FirstResource(const ByteReader &header, const BookSection &kf8) {
-  const std::uint32_t first = header.U32BE(kFirstResource).value_or(kNull);
-  if (first != kNull)
-    return kf8.Record(first);
-  return kf8.Record(std::uint32_t{header.U16BE(kTextRecordCount).value_or(0)} + 1);
+// record after the last text record. Record 0 of the section is its header,
+// never a resource.
+std::optional<std::uint32_t> Kf8FirstResource(const ByteReader &headerRecord,
+                                              const BookSection &kf8) {
+  const auto header = ReadMobiHeader(headerRecord);
+  if (!header)
+    return std::nullopt;
+  if (header->firstImageRecord != kNullIndex && header->firstImageRecord != 0)
+    return kf8.Record(header->firstImageRecord);
+  return kf8.Record(std::uint32_t{header->textRecordCount} + 1);
 }
 
 // Writes a font resource and sets `fileName` and `family`; leaves `fileName`
@@ -54,10 +55,10 @@ std::vector<ByteReader> Kf8ResourceRecords(std::span<const ByteReader> records,
   const BookSection &kf8 = *sections.kf8;
   if (sections.kind == BookKind::Hybrid && sections.mobi6) {
     const BookSection &mobi6 = *sections.mobi6;
-    const std::uint32_t first = records[mobi6.header].U32BE(kFirstResource).value_or(kNull);
+    const auto header = ReadMobiHeader(records[mobi6.header]);
     // Record 0 is no resource: a first resource of 0 means the half has none.
-    if (first != 0)
-      AppendRange(list, records, mobi6.Record(first), mobi6.end);
+    if (header && header->firstImageRecord != 0)
+      AppendRange(list, records, mobi6.Record(header->firstImageRecord), mobi6.end);
   }
   AppendRange(list, records, Kf8FirstResource(records[kf8.header], kf8), kf8.end);
   return list;
