@@ -106,8 +106,9 @@ std::vector<Region> RegionsOf(const Bytes &bytes) {
   // Record i as the list places it, cut to the file.
   auto record = [&](const std::string &name, std::size_t i) {
     const std::size_t begin = std::min<std::size_t>(RecordOffset(book, i), bytes.size());
-    const std::size_t end =
-        i + 1 < count ? std::min<std::size_t>(RecordOffset(book, i + 1), bytes.size()) : bytes.size();
+    const std::size_t end = i + 1 < count
+                                ? std::min<std::size_t>(RecordOffset(book, i + 1), bytes.size())
+                                : bytes.size();
     return Region{name, begin, std::max(begin, end)};
   };
   auto contents = [&](const Region &region) {

@@ -32,9 +32,10 @@ TEST(BookContents, NestsByParentInBookOrderAndKeepsCyclesOut) {
   std::vector<std::string> order;
   for (const ContentsEntry &entry : contents)
     order.push_back(entry.label + "@" + std::to_string(entry.depth) + "#" + entry.target);
-  EXPECT_EQ(order, (std::vector<std::string>{"One@0#filepos10", "1.1@1#filepos20", "1.1.1@2#filepos30",
-                                             "Two@0#filepos50", "2.1@1#filepos60", "self@0#filepos70",
-                                             "up@0#filepos80", "lost@0#filepos90"}));
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"One@0#filepos10", "1.1@1#filepos20", "1.1.1@2#filepos30",
+                                      "Two@0#filepos50", "2.1@1#filepos60", "self@0#filepos70",
+                                      "up@0#filepos80", "lost@0#filepos90"}));
 }
 
 TEST(BookContents, NavNestsListsByDepthAndEscapesItsText) {
@@ -62,7 +63,8 @@ TEST(BookContents, DeepNestingStaysBounded) {
 class ContentsBookTest : public testbook::BookFixture {
 protected:
   // A stored book of `text` whose NCX (records after the text) names `ncx`.
-  void OpenWithNcx(const std::string &text, const std::vector<std::pair<std::string, std::uint32_t>> &ncx,
+  void OpenWithNcx(const std::string &text,
+                   const std::vector<std::pair<std::string, std::uint32_t>> &ncx,
                    std::uint32_t encoding = 65001) {
     testbook::BookSpec spec;
     spec.textEncoding = encoding;
@@ -71,7 +73,8 @@ protected:
     testbook::IndexSpec index{testbook::NcxTagRows()};
     index.encoding = encoding;
     for (std::size_t i = 0; i < ncx.size(); ++i)
-      index.entries.push_back({std::to_string(i), {{1, {ncx[i].second}}, {3, {strings.Add(ncx[i].first)}}}});
+      index.entries.push_back(
+          {std::to_string(i), {{1, {ncx[i].second}}, {3, {strings.Add(ncx[i].first)}}}});
     index.cncxRecords = strings.Records();
     spec.tailRecords = testbook::BuildIndex(index);
     std::vector<testbook::Bytes> records = testbook::BookRecords(spec);

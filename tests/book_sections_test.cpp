@@ -63,7 +63,8 @@ TEST(BookSections, AHybridHasTwoSectionsAndEachDecodesItsOwnText) {
 
 TEST(BookSections, AMissingOrWrongExth121FallsBackToTheBoundaryRecord) {
   for (const std::optional<std::uint32_t> named :
-       {std::optional<std::uint32_t>(), std::optional<std::uint32_t>(1), std::optional<std::uint32_t>(60000)}) {
+       {std::optional<std::uint32_t>(), std::optional<std::uint32_t>(1),
+        std::optional<std::uint32_t>(60000)}) {
     HybridSpec spec = Hybrid();
     spec.exth121 = named;
     const BookSections sections = FindSections(testbook::InMemory(testbook::BuildHybrid(spec)));
@@ -94,7 +95,8 @@ TEST(BookSections, Kf8OnlyNeedsVersion8ALongHeaderAndASkeletonIndex) {
   const BookSections sections = FindSections(testbook::InMemory(testbook::BuildBook(kf8)));
   EXPECT_EQ(sections.kind, BookKind::Kf8);
   EXPECT_FALSE(sections.mobi6);
-  EXPECT_EQ(SectionText(testbook::InMemory(testbook::BuildBook(kf8)), *sections.kf8), "<html>kf8</html>");
+  EXPECT_EQ(SectionText(testbook::InMemory(testbook::BuildBook(kf8)), *sections.kf8),
+            "<html>kf8</html>");
 
   BookSpec stray = kf8;
   stray.skeletonIndex.reset(); // an old book with a stray version number
@@ -110,20 +112,22 @@ TEST(BookSections, ASectionHeaderTooShortOrOutOfRangeIsReported) {
   const BookRecords good = testbook::InMemory(testbook::BuildPdb(records));
   const BookSection kf8 = *FindSections(good).kf8;
   std::string text;
-  EXPECT_EQ(DecodeSectionText(good, BookSection{kf8.header, kf8.header + 3}, text), MOBI_ERR_ENCRYPTED)
+  EXPECT_EQ(DecodeSectionText(good, BookSection{kf8.header, kf8.header + 3}, text),
+            MOBI_ERR_ENCRYPTED)
       << "the HUFF/CDIC records lie outside the section";
   records[kf8.header].resize(10);
   EXPECT_EQ(DecodeSectionText(testbook::InMemory(testbook::BuildPdb(records)), kf8, text),
             MOBI_ERR_DAMAGED);
-  EXPECT_EQ(DecodeSectionText(good, BookSection{good.Count(), good.Count()}, text), MOBI_ERR_DAMAGED);
+  EXPECT_EQ(DecodeSectionText(good, BookSection{good.Count(), good.Count()}, text),
+            MOBI_ERR_DAMAGED);
 }
 
 TEST(PictureRecords, OnlyPictureContentHasAnExtension) {
   EXPECT_EQ(PictureExtension(ToBytes("\xFF\xD8\xFF\xDB")), "gif");
   EXPECT_EQ(PictureExtension(ToBytes("GIF87a")), "gif");
   EXPECT_EQ(PictureExtension(ToBytes("\x89PNG\r\n\x1A\n")), "png");
-  for (const char *other : {"BOUNDARY", "FONT", "RESC", "INDX", "FDST", "AUDI", "\xE9\x8E\r\n", "BMW", "",
-                            "\x89PNG"})
+  for (const char *other :
+       {"BOUNDARY", "FONT", "RESC", "INDX", "FDST", "AUDI", "\xE9\x8E\r\n", "BMW", "", "\x89PNG"})
     EXPECT_EQ(PictureExtension(ToBytes(other)), "") << other;
 }
 
@@ -146,7 +150,8 @@ protected:
 
 TEST_F(UnpackSectionsTest, AHybridConvertsFromItsMobi6HalfAndItsPicturesOnly) {
   ASSERT_EQ(Unpack(testbook::BuildHybrid(Hybrid())), MOBI_OK);
-  EXPECT_NE(Html().find("mobi6 <img src=\"book_files/image_1.gif\" />"), std::string::npos) << Html();
+  EXPECT_NE(Html().find("mobi6 <img src=\"book_files/image_1.gif\" />"), std::string::npos)
+      << Html();
   // The walk ends at BOUNDARY: the FLIS record keeps its number, nothing after.
   EXPECT_EQ(book.ImageNames(), (std::vector<std::string>{"", "book_files/image_1.gif", ""}));
   std::vector<std::string> files;

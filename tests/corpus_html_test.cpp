@@ -93,7 +93,8 @@ bool StartsWith(const std::string &text, const std::string &prefix) {
 }
 
 // The HTML before the post-pass, which still holds the books's recindex markup.
-std::string MarkupBeforePostPass(const std::filesystem::path &book, const testbook::ScratchFolder &scratch) {
+std::string MarkupBeforePostPass(const std::filesystem::path &book,
+                                 const testbook::ScratchFolder &scratch) {
   MobiOperator steps;
   EXPECT_EQ(steps.Init(book.c_str()), MOBI_OK);
   EXPECT_EQ(steps.SetOutputPath(scratch.File("markup.htm").c_str()), MOBI_OK);
@@ -110,7 +111,8 @@ void CheckGoodBook(const std::filesystem::path &path) {
   ASSERT_EQ(book.Init(path.c_str()), MOBI_OK);
   if (book.Sections().kf8)
     return; // unpacked from its KF8 rendition: kf8_rendition_test checks those
-  const int expected = facts.textEncoding == 1252 || facts.textEncoding == 65001 ? MOBI_OK : MOBI_ERR_ENCODING;
+  const int expected =
+      facts.textEncoding == 1252 || facts.textEncoding == 65001 ? MOBI_OK : MOBI_ERR_ENCODING;
   ASSERT_EQ(book.UnpackBook(scratch.File("book.htm").c_str()), expected);
   const std::string html = FileText(scratch.File("book.htm"));
   EXPECT_TRUE(testbook::IsWellFormedUtf8(html));
@@ -125,8 +127,8 @@ void CheckGoodBook(const std::filesystem::path &path) {
     EXPECT_TRUE(std::filesystem::exists(scratch.File(src))) << src;
 
   // Every picture record is written under its image number.
-  for (std::size_t index = facts.firstImageRecord; facts.firstImageRecord != 0 && index < facts.records.size();
-       ++index) {
+  for (std::size_t index = facts.firstImageRecord;
+       facts.firstImageRecord != 0 && index < facts.records.size(); ++index) {
     if (!IsPicture(facts.records[index]))
       continue;
     const std::size_t number = index - facts.firstImageRecord + 1;
@@ -136,8 +138,8 @@ void CheckGoodBook(const std::filesystem::path &path) {
   }
   // Every recindex N of the markup became the element of image number N.
   if (expected == MOBI_OK) {
-    for (const std::string &digits :
-         AllMatches(MarkupBeforePostPass(path, scratch), R"(<[ \t]?img[ \t][^<>]*recindex=['"]?(\d+))")) {
+    for (const std::string &digits : AllMatches(MarkupBeforePostPass(path, scratch),
+                                                R"(<[ \t]?img[ \t][^<>]*recindex=['"]?(\d+))")) {
       const std::size_t number = std::stoul(digits);
       ASSERT_LT(number, book.ImageNames().size());
       const std::size_t index = facts.firstImageRecord + number - 1;
@@ -174,7 +176,8 @@ TEST(CorpusHtml, OddAndDamagedBooksEndWithADocumentedCode) {
     testbook::ScratchFolder scratch;
     MobiOperator book;
     const int opened = book.Init(path.c_str());
-    const int result = opened == MOBI_OK ? book.UnpackBook(scratch.File("book.htm").c_str()) : opened;
+    const int result =
+        opened == MOBI_OK ? book.UnpackBook(scratch.File("book.htm").c_str()) : opened;
     EXPECT_GE(result, MOBI_OK);
     EXPECT_LE(result, MOBI_ERR_TEXT_SIZE);
     if (name == "odd-libmobi-drm-v2.mobi") {

@@ -75,7 +75,9 @@ protected:
     testbook::PutU32BE(bytes, RecordStart(bytes) + offsetInRecord0, value);
     Open(bytes);
   }
-  static std::size_t RecordStart(const Bytes &bytes) { return 78 + 8 * (bytes[76] << 8 | bytes[77]) + 2; }
+  static std::size_t RecordStart(const Bytes &bytes) {
+    return 78 + 8 * (bytes[76] << 8 | bytes[77]) + 2;
+  }
 };
 
 TEST_F(DamagedExthHeaderTest, AFullNameOutsideRecord0GivesNoTitle) {

@@ -17,7 +17,8 @@ std::optional<FontFile> Decode(const Bytes &record) { return DecodeFontRecord(By
 TEST(FontRecord, DecodesEachObfuscationFoundInTheWild) {
   const Bytes font = MakeFont("Book Serif");
   for (const FontRecordSpec &spec :
-       {FontRecordSpec{.keyLength = 20, .obfuscated = 1040}, FontRecordSpec{.keyLength = 16, .obfuscated = 1024},
+       {FontRecordSpec{.keyLength = 20, .obfuscated = 1040},
+        FontRecordSpec{.keyLength = 16, .obfuscated = 1024},
         FontRecordSpec{.keyLength = 16, .obfuscated = 52 * 16}, FontRecordSpec{.obfuscated = 0},
         FontRecordSpec{.compressed = false}}) {
     SCOPED_TRACE(testing::Message() << "key " << spec.keyLength << ", XOR " << spec.obfuscated);
@@ -37,13 +38,17 @@ TEST(FontRecord, DamagedRecordsDecodeToNothing) {
   Bytes truncated = MakeFontRecord(font, {});
   truncated.resize(truncated.size() - 100);
   EXPECT_FALSE(Decode(truncated));
-  EXPECT_FALSE(Decode(MakeFontRecord(font, {.decodedSize = static_cast<std::uint32_t>(font.size() + 1)})));
-  EXPECT_FALSE(Decode(MakeFontRecord(font, {.decodedSize = static_cast<std::uint32_t>(font.size() - 1)})));
+  EXPECT_FALSE(
+      Decode(MakeFontRecord(font, {.decodedSize = static_cast<std::uint32_t>(font.size() + 1)})));
+  EXPECT_FALSE(
+      Decode(MakeFontRecord(font, {.decodedSize = static_cast<std::uint32_t>(font.size() - 1)})));
   EXPECT_FALSE(Decode(MakeFontRecord(font, {.decodedSize = kMaxFontSize + 1})));
   EXPECT_FALSE(Decode(MakeFontRecord(font, {.compressed = false, .decodedSize = 0})));
   // Uncompressed data shorter than the size it claims.
-  EXPECT_FALSE(Decode(MakeFontRecord(font, {.obfuscated = 0, .compressed = false,
-                                            .decodedSize = static_cast<std::uint32_t>(font.size() + 1)})));
+  EXPECT_FALSE(
+      Decode(MakeFontRecord(font, {.obfuscated = 0,
+                                   .compressed = false,
+                                   .decodedSize = static_cast<std::uint32_t>(font.size() + 1)})));
   Bytes keyOutside = MakeFontRecord(font, {});
   testbook::PutU32BE(keyOutside, 20, static_cast<std::uint32_t>(keyOutside.size() - 4));
   EXPECT_FALSE(Decode(keyOutside));

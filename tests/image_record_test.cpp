@@ -54,11 +54,13 @@ TEST_F(ImageRecordTest, PicturesAreNamedByTheirContent) {
 TEST_F(ImageRecordTest, OnlyPicturesAreWrittenButEveryRecordKeepsItsNumber) {
   // Records that are no picture keep their entries, empty, so the names
   // after them keep their image numbers.
-  OpenWithImages({ToBytes("FLIS...."), Bytes{0, 1, 2}, kGif, ToBytes("\xE9\x8E\r\n"), ToBytes("RESCxyz"),
-                  ToBytes("BMW and other text"), ToBytes("FONT...."), kPng, ToBytes("abc")});
+  OpenWithImages({ToBytes("FLIS...."), Bytes{0, 1, 2}, kGif, ToBytes("\xE9\x8E\r\n"),
+                  ToBytes("RESCxyz"), ToBytes("BMW and other text"), ToBytes("FONT...."), kPng,
+                  ToBytes("abc")});
   book.ProcessImageRecord();
-  EXPECT_EQ(book.ImageNames(), (std::vector<std::string>{"", "", "", "book_files/image_3.gif", "", "",
-                                                         "", "", "book_files/image_8.png", ""}));
+  EXPECT_EQ(book.ImageNames(),
+            (std::vector<std::string>{"", "", "", "book_files/image_3.gif", "", "", "", "",
+                                      "book_files/image_8.png", ""}));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.File("book_files")),
                           std::filesystem::directory_iterator()),
             2);
@@ -69,7 +71,8 @@ TEST_F(ImageRecordTest, NoImageRecordMeansNoFolder) {
   EXPECT_EQ(book.ProcessImageRecord(), 0);
   EXPECT_EQ(book.ImageNames(), std::vector<std::string>{""});
   EXPECT_FALSE(Exists("book_files"));
-  OpenWithImages({ToBytes("FCIS"), ToBytes("FDST"), ToBytes("DATP"), ToBytes("SRCS"), Bytes{0, 'x'}});
+  OpenWithImages(
+      {ToBytes("FCIS"), ToBytes("FDST"), ToBytes("DATP"), ToBytes("SRCS"), Bytes{0, 'x'}});
   book.ProcessImageRecord();
   EXPECT_FALSE(Exists("book_files")) << "no picture, no folder";
 }
@@ -91,7 +94,8 @@ TEST_F(ImageRecordTest, GenImageReportsWhatItWrote) {
 }
 
 TEST_F(ImageRecordTest, ARecordListPointingBackwardsEndsEachRecordAtTheNextOne) {
-  const Bytes first = ToBytes("GIF89a-first"), second = ToBytes("GIF89a-second"), third = ToBytes("GIF89a-third");
+  const Bytes first = ToBytes("GIF89a-first"), second = ToBytes("GIF89a-second"),
+              third = ToBytes("GIF89a-third");
   OpenWithImages({first, second, third});
   // Record 3 now claims to start at record 1, so record 2's successor lies
   // below it: record 2 may still only run up to record 4.

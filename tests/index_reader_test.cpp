@@ -27,7 +27,13 @@ IndexSpec SampleNcx() {
   testbook::Cncx strings;
   IndexSpec spec{testbook::NcxTagRows()};
   spec.entries = {
-      {"0", {{1, {120}}, {3, {strings.Add("One &amp; only")}}, {4, {0}}, {6, {2, 0x30}}, {22, {1}}, {23, {1}}}},
+      {"0",
+       {{1, {120}},
+        {3, {strings.Add("One &amp; only")}},
+        {4, {0}},
+        {6, {2, 0x30}},
+        {22, {1}},
+        {23, {1}}}},
       {"1", {{1, {480}}, {3, {strings.Add("Section")}}, {4, {1}}, {21, {0}}}},
       {"2", {{1, {200000}}, {3, {strings.Add("Two")}}, {4, {0}}}},
   };
@@ -68,10 +74,12 @@ TEST(IndexReader, DecodesSkeletonFragmentAndGuideTables) {
   EXPECT_EQ(skeletons[1].start, 900u);
 
   testbook::Cncx strings;
-  IndexSpec frag{{{2, 1, 0x01, 0}, {3, 1, 0x02, 0}, {4, 1, 0x04, 0}, {6, 2, 0x08, 0}, {0, 0, 0, 1}}};
-  frag.entries = {{"0000000150", {{2, {strings.Add("P-//*[@aid='0K']")}}, {3, {0}}, {4, {0}}, {6, {0, 77}}}},
-                  {"00000x0400", {{3, {0}}, {4, {1}}, {6, {77, 9}}}}, // not a number: left out
-                  {"0000000400", {{3, {1}}, {4, {2}}, {6, {0, 12}}}}};
+  IndexSpec frag{
+      {{2, 1, 0x01, 0}, {3, 1, 0x02, 0}, {4, 1, 0x04, 0}, {6, 2, 0x08, 0}, {0, 0, 0, 1}}};
+  frag.entries = {
+      {"0000000150", {{2, {strings.Add("P-//*[@aid='0K']")}}, {3, {0}}, {4, {0}}, {6, {0, 77}}}},
+      {"00000x0400", {{3, {0}}, {4, {1}}, {6, {77, 9}}}}, // not a number: left out
+      {"0000000400", {{3, {1}}, {4, {2}}, {6, {0, 12}}}}};
   frag.cncxRecords = strings.Records();
   const Records fragRecords(testbook::BuildIndex(frag));
   const auto fragments = ReadFragments(*fragRecords.Read());
@@ -122,17 +130,22 @@ TEST(IndexReader, RefusesIndexesThatDoNotCheckOut) {
     return Records(std::move(records)).Read().has_value();
   };
   EXPECT_FALSE(damaged([](auto &r) { r[0][0] = 'X'; }));                      // magic
-  EXPECT_FALSE(damaged([](auto &r) { testbook::PutU32BE(r[0], 24, 3); }));    // data records past the book
+  EXPECT_FALSE(
+      damaged([](auto &r) { testbook::PutU32BE(r[0], 24, 3); })); // data records past the book
   EXPECT_FALSE(damaged([](auto &r) { testbook::PutU32BE(r[0], 36, 4); }));    // entry total
-  EXPECT_FALSE(damaged([](auto &r) { testbook::PutU32BE(r[0], 192 + 8, 2); })); // control bytes vs end flags
-  EXPECT_FALSE(damaged([](auto &r) { testbook::PutU32BE(r[0], 192 + 4, 9); })); // TAGX shorter than its header
-  EXPECT_FALSE(damaged([](auto &r) { testbook::PutU32BE(r[1], 24, 40000); })); // IDXT past the record
-  EXPECT_FALSE(damaged([](auto &r) {                                          // entries out of order
+  EXPECT_FALSE(
+      damaged([](auto &r) { testbook::PutU32BE(r[0], 192 + 8, 2); })); // control bytes vs end flags
+  EXPECT_FALSE(damaged(
+      [](auto &r) { testbook::PutU32BE(r[0], 192 + 4, 9); })); // TAGX shorter than its header
+  EXPECT_FALSE(
+      damaged([](auto &r) { testbook::PutU32BE(r[1], 24, 40000); })); // IDXT past the record
+  EXPECT_FALSE(damaged([](auto &r) {                                  // entries out of order
     const std::size_t idxt = (std::size_t{r[1][22]} << 8) | r[1][23];
     std::swap(r[1][idxt + 4], r[1][idxt + 6]);
     std::swap(r[1][idxt + 5], r[1][idxt + 7]);
   }));
-  EXPECT_FALSE(damaged([](auto &r) { r[1][194] = 0xFF; })); // control byte asks for more values than the entry holds
+  EXPECT_FALSE(damaged(
+      [](auto &r) { r[1][194] = 0xFF; })); // control byte asks for more values than the entry holds
   EXPECT_EQ(Records(good).Read(1), std::nullopt); // a data record is no primary record
   EXPECT_EQ(Records(good).Read(9), std::nullopt);
 }
@@ -168,9 +181,11 @@ TEST(IndexReader, ReadsCncxStringsOnlyInsideTheirRecord) {
   EXPECT_EQ(table.CncxString(first), "first");
   EXPECT_EQ(last >> 16, 1u);
   EXPECT_EQ(table.CncxString(last), "string 6999");
-  EXPECT_EQ(table.CncxString(2u << 16), std::nullopt);                                   // no such record
-  EXPECT_EQ(table.CncxString(static_cast<std::uint32_t>(records[0].size())), std::nullopt); // past record 0's end
-  EXPECT_EQ(table.CncxString(last + 1), std::nullopt); // inside a string: its length runs past the record
+  EXPECT_EQ(table.CncxString(2u << 16), std::nullopt); // no such record
+  EXPECT_EQ(table.CncxString(static_cast<std::uint32_t>(records[0].size())),
+            std::nullopt); // past record 0's end
+  EXPECT_EQ(table.CncxString(last + 1),
+            std::nullopt); // inside a string: its length runs past the record
 }
 
 } // namespace

@@ -64,7 +64,8 @@ TEST(Kf8RenditionCorpus, EveryKf8BookUnpacksFromItsKf8Rendition) {
       continue;
     ++kf8Books;
     EXPECT_EQ(book.result, MOBI_OK);
-    EXPECT_NE(book.html.find("<div class=\"bookconv-part"), std::string::npos) << "from the KF8 rendition";
+    EXPECT_NE(book.html.find("<div class=\"bookconv-part"), std::string::npos)
+        << "from the KF8 rendition";
     testbook::ExpectSoundDocument(book.html, scratch);
   }
   EXPECT_GE(kf8Books, 4u);

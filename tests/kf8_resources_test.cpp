@@ -142,8 +142,9 @@ TEST_F(Kf8ResourcesCorpusTest, HybridFontsDecodeToTheirFaces) {
       faces.push_back(ScanFont(written.Name(n)));
     }
   std::sort(faces.begin(), faces.end());
-  EXPECT_EQ(faces, (std::vector<std::string>{"DejaVu Serif|Bold Italic|TrueType", "DejaVu Serif|Bold|TrueType",
-                                             "DejaVu Serif|Book|TrueType", "DejaVu Serif|Italic|TrueType"}));
+  EXPECT_EQ(faces, (std::vector<std::string>{
+                       "DejaVu Serif|Bold Italic|TrueType", "DejaVu Serif|Bold|TrueType",
+                       "DejaVu Serif|Book|TrueType", "DejaVu Serif|Italic|TrueType"}));
   EXPECT_EQ(written.Name(0), "book_files/image_3.gif"); // EXTH 201 names resource 2 + 1
 }
 
@@ -162,16 +163,19 @@ TEST_F(Kf8ResourcesCorpusTest, EveryEmbeddedPictureHasItsFile) {
   ASSERT_EQ(DecodeSectionText(book.Records(), *sections.kf8, text), 0);
   std::set<std::uint32_t> pictures;
   constexpr std::string_view kEmbed = "kindle:embed:";
-  for (std::size_t at = text.find(kEmbed); at != std::string::npos; at = text.find(kEmbed, at + 1)) {
+  for (std::size_t at = text.find(kEmbed); at != std::string::npos;
+       at = text.find(kEmbed, at + 1)) {
     const std::size_t digits = at + kEmbed.size();
-    const auto address = ParseKindleAddress(std::string_view(text).substr(at, text.find_first_of("?\"') ", digits) - at));
+    const auto address = ParseKindleAddress(
+        std::string_view(text).substr(at, text.find_first_of("?\"') ", digits) - at));
     ASSERT_TRUE(address) << text.substr(at, 40);
     pictures.insert(address->number);
   }
   EXPECT_EQ(pictures.size(), 45u); // of its 47 pictures, the text shows 45
   for (std::uint32_t number : pictures) {
     ASSERT_FALSE(written.Name(number).empty()) << number;
-    EXPECT_TRUE(std::filesystem::exists(scratch.File(written.Name(number)))) << written.Name(number);
+    EXPECT_TRUE(std::filesystem::exists(scratch.File(written.Name(number))))
+        << written.Name(number);
   }
 }
 

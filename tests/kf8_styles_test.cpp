@@ -9,8 +9,8 @@ namespace {
 class Kf8StylesTest : public ::testing::Test {
 protected:
   Kf8StylesTest() {
-    resources.names = {"book_files/image_1.gif", "book_files/image_1.gif", "", "book_files/font_3.ttf",
-                       "book_files/font_4.otf"};
+    resources.names = {"book_files/image_1.gif", "book_files/image_1.gif", "",
+                       "book_files/font_3.ttf", "book_files/font_4.otf"};
     resources.fontFamilies = {"", "", "", "Book Serif", ""};
     flows = [this](std::uint32_t flow) -> std::optional<std::string_view> {
       const auto found = flowTexts.find(flow);
@@ -49,11 +49,13 @@ TEST_F(Kf8StylesTest, KindleMediaTypesAreSettled) {
 TEST_F(Kf8StylesTest, EmbeddedResourcesNameTheirFiles) {
   EXPECT_EQ(Sheet("div { background: url(kindle:embed:0001?mime=image/jpeg) no-repeat }"),
             "div { background: url(\"book_files/image_1.gif\") no-repeat }");
-  EXPECT_EQ(Sheet("a { b: url( 'kindle:embed:0002' ); c: url(kindle:embed:00ZZ); d: url(kindle:x) }"),
-            "a { b: url(\"data:,\"); c: url(\"data:,\"); d: url(\"data:,\") }");
+  EXPECT_EQ(
+      Sheet("a { b: url( 'kindle:embed:0002' ); c: url(kindle:embed:00ZZ); d: url(kindle:x) }"),
+      "a { b: url(\"data:,\"); c: url(\"data:,\"); d: url(\"data:,\") }");
   // A string that merely spells an address is text, not an address.
-  EXPECT_EQ(RewriteStyleSheet("a { b: url(other.png); c: \"url(kindle:embed:0001)\" }", resources, flows),
-            "a { b: url(other.png); c: \"url(kindle:embed:0001)\" }");
+  EXPECT_EQ(
+      RewriteStyleSheet("a { b: url(other.png); c: \"url(kindle:embed:0001)\" }", resources, flows),
+      "a { b: url(other.png); c: \"url(kindle:embed:0001)\" }");
 }
 
 TEST_F(Kf8StylesTest, FontFacesAskForTheFontByFamilyFirst) {
@@ -62,11 +64,13 @@ TEST_F(Kf8StylesTest, FontFacesAskForTheFontByFamilyFirst) {
             "@font-face { font-family: \"X\"; src: local(\"Book Serif\"), "
             "url(\"book_files/font_3.ttf\") format(\"truetype\"), "
             "url(\"book_files/font_4.otf\") format(\"opentype\"); font-weight: bold }");
-  EXPECT_EQ(Sheet("@font-face { src: url(kindle:embed:0002) }"), "@font-face { src: url(\"data:,\") }");
+  EXPECT_EQ(Sheet("@font-face { src: url(kindle:embed:0002) }"),
+            "@font-face { src: url(\"data:,\") }");
 }
 
 TEST_F(Kf8StylesTest, FlowsAreInlined) {
-  flowTexts[1] = "@import url(kindle:flow:0002?mime=text/css);\np { background: url(kindle:embed:0001) }";
+  flowTexts[1] =
+      "@import url(kindle:flow:0002?mime=text/css);\np { background: url(kindle:embed:0001) }";
   flowTexts[2] = "@media amzn-mobi { q{} } @import \"kindle:flow:0001?mime=text/css\"; r{}";
   flowTexts[3] = "<svg/>";
   EXPECT_EQ(Sheet("@import url(\"kindle:flow:0001?mime=text/css\");s{}"),
@@ -83,9 +87,10 @@ TEST_F(Kf8StylesTest, FlowsAreInlined) {
 
 TEST_F(Kf8StylesTest, StyleAttributesGainNoDoubleQuote) {
   resources.names[1] = "it's_files/image_1.gif";
-  EXPECT_EQ(RewriteStyleAttribute("background-image: url(kindle:embed:0001?mime=image/gif); color: red",
-                                  resources, flows),
-            "background-image: url('it\\'s_files/image_1.gif'); color: red");
+  EXPECT_EQ(
+      RewriteStyleAttribute("background-image: url(kindle:embed:0001?mime=image/gif); color: red",
+                            resources, flows),
+      "background-image: url('it\\'s_files/image_1.gif'); color: red");
 }
 
 TEST_F(Kf8StylesTest, HostileSheetsStayBounded) {

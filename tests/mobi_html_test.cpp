@@ -30,8 +30,10 @@ protected:
 };
 
 TEST_F(MobiHtmlTest, RecindexNamesEntryN) {
-  EXPECT_EQ(Rewrite("<p><IMG ALT=\"x\" RECINDEX=\"00003\" width=3></p>"), "<p>" + Img(names[3]) + "</p>");
-  EXPECT_EQ(Rewrite("<img recindex=1 recindex='3'/>"), Img(names[3])) << "the last attribute counts";
+  EXPECT_EQ(Rewrite("<p><IMG ALT=\"x\" RECINDEX=\"00003\" width=3></p>"),
+            "<p>" + Img(names[3]) + "</p>");
+  EXPECT_EQ(Rewrite("<img recindex=1 recindex='3'/>"), Img(names[3]))
+      << "the last attribute counts";
   EXPECT_EQ(Rewrite("< img\trecindex=1>"), Img(names[1]));
 }
 

@@ -106,7 +106,8 @@ TEST(MobiService, MetadataByName) {
   testbook::WriteFile(scratch.File("book.mobi"), testbook::BuildBook(spec));
   Service service;
   ASSERT_EQ(service.Init(scratch.File("book.mobi")), MOBI_OK);
-  ASSERT_EQ(service.table->MobiToHtml(service.table->data, scratch.File("book.htm").c_str()), MOBI_OK);
+  ASSERT_EQ(service.table->MobiToHtml(service.table->data, scratch.File("book.htm").c_str()),
+            MOBI_OK);
   auto fact = [&](const char *name) {
     HeapText text = Take(service.table->GetMetadata(service.table->data, name));
     return text ? std::string(text.get()) : std::string("(none)");

@@ -26,7 +26,8 @@ TEST(PdbHeader, EmptyRecordListIn78Bytes) {
 }
 
 TEST(PdbHeader, ReadsNameAttributesTypeAndOffsets) {
-  Bytes bytes = testbook::BuildPdb({Bytes(10), Bytes(20), Bytes(5)}, std::string(32, 'N'), "TEXtREAd");
+  Bytes bytes =
+      testbook::BuildPdb({Bytes(10), Bytes(20), Bytes(5)}, std::string(32, 'N'), "TEXtREAd");
   testbook::PutU16BE(bytes, 32, 0x1234);
   HeaderOf read(bytes);
   EXPECT_TRUE(read.whole);

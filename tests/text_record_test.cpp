@@ -55,7 +55,8 @@ TEST_F(TextRecordTest, NoTextRecordsGiveTheDeclarationAlone) {
 TEST_F(TextRecordTest, LinksBecomeFragmentLinksToAnchorsAtTheirTargets) {
   const std::string text = "<p>Go <a filepos=0000000041>there</a></p><p id=x>Here</p>";
   ASSERT_EQ(text.find("<p id=x>"), 41u);
-  EXPECT_EQ(Convert(text), "<p>Go " + Link("41") + "there</a></p>" + Anchor("41") + "<p id=x>Here</p>");
+  EXPECT_EQ(Convert(text),
+            "<p>Go " + Link("41") + "there</a></p>" + Anchor("41") + "<p id=x>Here</p>");
 }
 
 TEST_F(TextRecordTest, LinkFormsAndTargetsInAnyTag) {
@@ -89,7 +90,8 @@ TEST_F(TextRecordTest, AnchorsAndLinksCrossRecordSeams) {
   // Records of 16 bytes: the link tag is cut by the seam at 16, its target
   // (32) is the first byte of the third record, and the guide tag naming 59
   // straddles the seam at 48.
-  const std::string text = "0123456789<a filepos=32>abcdefgh_target__<ref filepos=59>..tail[second]";
+  const std::string text =
+      "0123456789<a filepos=32>abcdefgh_target__<ref filepos=59>..tail[second]";
   ASSERT_EQ(text.find("_target"), 32u);
   ASSERT_EQ(text.find("tail"), 59u);
   ASSERT_EQ(text.find("<ref"), 41u);
@@ -179,7 +181,8 @@ TEST_F(TextRecordTest, PiecesAreDecidedOneByOne) {
 }
 
 TEST_F(TextRecordTest, GbkTextIsConvertedWhateverTheDeclaredEncoding) {
-  EXPECT_EQ(Convert("<p>\xD6\xD0\xCE\xC4\xA8\xA6</p>", 65001), "<p>\xE4\xB8\xAD\xE6\x96\x87\xC3\xA9</p>");
+  EXPECT_EQ(Convert("<p>\xD6\xD0\xCE\xC4\xA8\xA6</p>", 65001),
+            "<p>\xE4\xB8\xAD\xE6\x96\x87\xC3\xA9</p>");
   EXPECT_EQ(Convert("<p>\xD6\xD0\xCE\xC4</p>", 1252), "<p>\xE4\xB8\xAD\xE6\x96\x87</p>");
 }
 
@@ -261,8 +264,10 @@ namespace {
 
 // The filepos patterns as the format gives them; the hand matchers must agree
 // with them on every closed tag.
-const boost::regex kTargetPattern(R"(<[^<>]+filepos=['"]{0,1}(\d+)[^<>]*>)", boost::regex::perl | boost::regex::icase);
-const boost::regex kLinkPattern(R"(<a filepos=['"]{0,1}0*(\d+)['"]{0,1} *>)", boost::regex::perl | boost::regex::icase);
+const boost::regex kTargetPattern(R"(<[^<>]+filepos=['"]{0,1}(\d+)[^<>]*>)",
+                                  boost::regex::perl | boost::regex::icase);
+const boost::regex kLinkPattern(R"(<a filepos=['"]{0,1}0*(\d+)['"]{0,1} *>)",
+                                boost::regex::perl | boost::regex::icase);
 
 std::optional<std::string> PatternGroup(const std::string &tag, const boost::regex &pattern) {
   boost::smatch match;
@@ -273,8 +278,9 @@ std::optional<std::string> PatternGroup(const std::string &tag, const boost::reg
 
 // Tags made of the pieces the patterns care about, in random order.
 std::string RandomTag(std::mt19937 &random) {
-  static const std::vector<std::string> pieces = {"a", "A", " ", "  ", "filepos=", "FilePos=", "fILEPOS", "=",
-                                                  "'", "\"", "0", "00", "7", "1234", "x", "href=", "\x80", "\t"};
+  static const std::vector<std::string> pieces = {
+      "a",  "A", " ",  "  ", "filepos=", "FilePos=", "fILEPOS", "=",    "'",
+      "\"", "0", "00", "7",  "1234",     "x",        "href=",   "\x80", "\t"};
   std::string tag = "<";
   const int count = std::uniform_int_distribution<int>(0, 7)(random);
   if (random() % 2)
@@ -289,8 +295,8 @@ testing::AssertionResult SameAnswer(const std::string &tag, const boost::regex &
                                     std::optional<std::string_view> digits, int &matches) {
   const std::optional<std::string> group = PatternGroup(tag, pattern);
   if (group.has_value() != digits.has_value() || (group && *group != *digits))
-    return testing::AssertionFailure() << tag << ": pattern " << group.value_or("(none)") << ", matcher "
-                                       << digits.value_or("(none)");
+    return testing::AssertionFailure() << tag << ": pattern " << group.value_or("(none)")
+                                       << ", matcher " << digits.value_or("(none)");
   matches += group.has_value();
   return testing::AssertionSuccess();
 }

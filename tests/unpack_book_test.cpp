@@ -115,7 +115,8 @@ TEST_F(UnpackBookTest, AWindows1252Book) {
   spec.textEncoding = 1252;
   spec.textRecords = {ToBytes("<p>Un caf\xE9 \x96 d\xE9j\xE0 vu</p>")};
   ASSERT_EQ(Unpack(spec), MOBI_OK);
-  EXPECT_NE(Html().find("<p>Un caf\xC3\xA9 \xE2\x80\x93 d\xC3\xA9j\xC3\xA0 vu</p>"), std::string::npos);
+  EXPECT_NE(Html().find("<p>Un caf\xC3\xA9 \xE2\x80\x93 d\xC3\xA9j\xC3\xA0 vu</p>"),
+            std::string::npos);
 }
 
 // The book is unpacked in full, its pictures pointed at, before the code
@@ -140,8 +141,9 @@ TEST_F(UnpackBookTest, ACoverOnlyBookPlacesItsCoverOnce) {
   spec.tailRecords = {kJpeg};
   spec.exth = {{201, U32(2)}}; // counted from record 0: the tail record
   ASSERT_EQ(Unpack(spec), MOBI_OK);
-  EXPECT_EQ(Html(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><p><img src=\"book_files/image_3.gif\" />"
-                    "< image again></p>");
+  EXPECT_EQ(Html(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><p><img src=\"book_files/image_3.gif\" />"
+            "< image again></p>");
   EXPECT_EQ(testbook::ReadFile(scratch.File("book_files/image_3.gif")), kJpeg);
   EXPECT_EQ(Take(service->GetCoverImageName(service->data)), "<null>");
 }

@@ -30,8 +30,9 @@ struct ExthFields {
 // Calls `visit(type, data)` for each EXTH record of `header` in order, when
 // its EXTH flag is set and the block is there. The walk ends with the record
 // however many records the block claims.
-void ForEachExthRecord(const ByteReader &header,
-                       const std::function<void(std::uint32_t type, const ByteReader &data)> &visit);
+void ForEachExthRecord(
+    const ByteReader &header,
+    const std::function<void(std::uint32_t type, const ByteReader &data)> &visit);
 
 ExthFields ReadExth(const ByteReader &header);
 

@@ -15,7 +15,8 @@
 namespace {
 
 constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-constexpr std::string_view kDictionaryMarker = "<meta name=\"bookconv-kind\" content=\"dictionary\"/>";
+constexpr std::string_view kDictionaryMarker =
+    "<meta name=\"bookconv-kind\" content=\"dictionary\"/>";
 // Far beyond any real book; keeps every later size inside an int and a
 // decompression bomb from eating the machine.
 constexpr std::size_t kMaxBookText = std::size_t{512} << 20;
@@ -39,7 +40,8 @@ std::span<const std::uint8_t> WithoutTrailingEntries(std::span<const std::uint8_
 }
 
 // A stored record's text: at most `outSize` bytes, less one final 0x00.
-std::uint32_t CopyStoredText(std::span<const std::uint8_t> stored, char *out, std::uint32_t outSize) {
+std::uint32_t CopyStoredText(std::span<const std::uint8_t> stored, char *out,
+                             std::uint32_t outSize) {
   std::uint32_t n = static_cast<std::uint32_t>(std::min<std::size_t>(stored.size(), outSize));
   std::memcpy(out, stored.data(), n);
   if (n > 0 && out[n - 1] == '\0')
@@ -56,8 +58,9 @@ bool Adjacent(const BookRecords &records, std::uint32_t index, std::uint32_t nex
 // The decoder over the HUFF record at `first` and the CDIC records behind it.
 // The dictionary is read only when its records lie in order inside the file;
 // otherwise the decoder starts failed and every text record comes out empty.
-std::unique_ptr<HuffDecompressor> MakeHuffDecompressor(const BookRecords &records, std::uint32_t first,
-                                                       std::uint32_t count, std::uint32_t extraDataFlags) {
+std::unique_ptr<HuffDecompressor> MakeHuffDecompressor(const BookRecords &records,
+                                                       std::uint32_t first, std::uint32_t count,
+                                                       std::uint32_t extraDataFlags) {
   const std::uint32_t last = first + count;
   bool usable = true;
   for (std::uint32_t i = first + 1; usable && i < last; ++i)
@@ -75,8 +78,9 @@ std::unique_ptr<HuffDecompressor> MakeHuffDecompressor(const BookRecords &record
 
 int PrepareSectionText(const BookRecords &records, const BookSection &section,
                        const MobiHeader &header, SectionText &text) {
-  text.layout = TextLayout{section.FirstTextRecord(), section.TextRecordCount(header.textRecordCount),
-                           header.textRecordSize, header.compression, header.extraDataFlags};
+  text.layout =
+      TextLayout{section.FirstTextRecord(), section.TextRecordCount(header.textRecordCount),
+                 header.textRecordSize, header.compression, header.extraDataFlags};
   text.huff.reset();
   if (int result = CheckTextFields(header))
     return result;
@@ -106,8 +110,9 @@ int DecodeTextRecords(const BookRecords &records, const TextLayout &layout, Huff
   std::uint64_t readLeft = kReadPerBookByte * fileSize;
   for (std::uint32_t i = 0; i < layout.recordCount && readLeft > 0; ++i) {
     const std::span<const std::uint8_t> whole = records.Record(layout.firstRecord + i).Bytes();
-    const std::span<const std::uint8_t> record = whole.first(static_cast<std::size_t>(
-        std::min<std::uint64_t>({whole.size(), std::uint64_t{outSize} * kStoredRecordFactor, readLeft})));
+    const std::span<const std::uint8_t> record =
+        whole.first(static_cast<std::size_t>(std::min<std::uint64_t>(
+            {whole.size(), std::uint64_t{outSize} * kStoredRecordFactor, readLeft})));
     readLeft -= record.size();
     if (record.empty())
       continue;
@@ -167,8 +172,8 @@ int WriteBookHtml(const char *path, std::string &text, const std::vector<Filepos
     // The list is a piece of its own: it is UTF-8 already, whatever the book's code.
     const std::string_view html = text;
     const std::size_t listAt = options.contents.empty() ? html.size() : ContentsPlace(html);
-    if (!WriteWithFileposLinks(html.substr(0, listAt), writer) || !writer.WritePiece(options.contents) ||
-        !WriteWithFileposLinks(html.substr(listAt), writer))
+    if (!WriteWithFileposLinks(html.substr(0, listAt), writer) ||
+        !writer.WritePiece(options.contents) || !WriteWithFileposLinks(html.substr(listAt), writer))
       result = MOBI_ERR_WRITE;
   }
   std::string().swap(text);

@@ -45,7 +45,8 @@ bool HasMagic(const ByteReader &record, std::size_t offset, const char *magic) {
 std::optional<std::size_t> FindTagx(const ByteReader &primary, std::uint32_t headerLength) {
   if (HasMagic(primary, headerLength, "TAGX"))
     return headerLength;
-  if (const auto field = primary.U32BE(kTagxOffsetField); field && HasMagic(primary, *field, "TAGX"))
+  if (const auto field = primary.U32BE(kTagxOffsetField);
+      field && HasMagic(primary, *field, "TAGX"))
     return *field;
   for (std::size_t at = 4; primary.Holds(at, 4); ++at)
     if (HasMagic(primary, at, "TAGX"))
@@ -161,8 +162,8 @@ bool ReadDataRecord(const ByteReader &record, const Tagx &tagx, std::uint64_t to
   const auto idxt = record.U32BE(kIdxtOffset);
   const auto count = record.U32BE(kCount);
   if (!HasMagic(record, 0, "INDX") || !headerLength || !idxt || !count ||
-      *count > totalEntries - entries.size() || !record.Holds(*idxt, 4 + std::uint64_t{*count} * 2) ||
-      !HasMagic(record, *idxt, "IDXT"))
+      *count > totalEntries - entries.size() ||
+      !record.Holds(*idxt, 4 + std::uint64_t{*count} * 2) || !HasMagic(record, *idxt, "IDXT"))
     return false;
   std::size_t previousEnd = *headerLength;
   for (std::uint32_t j = 0; j < *count; ++j) {

@@ -20,7 +20,8 @@ std::vector<std::uint64_t> TargetPositions(const Kf8Document &document) {
   std::vector<std::uint64_t> positions;
   for (const Kf8Part &part : document.parts) {
     const std::string_view text = part.text;
-    for (std::size_t at = text.find(kPosPrefix); at != std::string_view::npos; at = text.find(kPosPrefix, at + 1))
+    for (std::size_t at = text.find(kPosPrefix); at != std::string_view::npos;
+         at = text.find(kPosPrefix, at + 1))
       if (const auto position = LinkPosition(document.fragments, text.substr(at, 64)))
         positions.push_back(*position);
   }
@@ -29,7 +30,8 @@ std::vector<std::uint64_t> TargetPositions(const Kf8Document &document) {
       positions.push_back(*position);
   for (const GuideEntry &entry : document.guide)
     if (entry.fid)
-      if (const auto position = FragmentPosition(document.fragments, *entry.fid, entry.offset.value_or(0)))
+      if (const auto position =
+              FragmentPosition(document.fragments, *entry.fid, entry.offset.value_or(0)))
         positions.push_back(*position);
   if (document.startPosition)
     positions.push_back(*document.startPosition);
@@ -38,20 +40,23 @@ std::vector<std::uint64_t> TargetPositions(const Kf8Document &document) {
 
 // The style sheets of the book: its style flows, in flow order, then the
 // <style> elements of the parts' heads, each once.
-std::vector<std::string_view> StyleTexts(const Kf8Document &document, std::span<const PartBody> bodies) {
+std::vector<std::string_view> StyleTexts(const Kf8Document &document,
+                                         std::span<const PartBody> bodies) {
   std::vector<std::string_view> styles;
   for (const Flow &flow : document.flows)
     if (flow.kind == FlowKind::StyleSheet || flow.kind == FlowKind::StyleSnippet)
       styles.push_back(flow.text);
   std::unordered_set<std::string_view> seen;
   for (std::size_t i = 0; i < document.parts.size(); ++i) {
-    const std::string_view head = std::string_view(document.parts[i].text).substr(0, bodies[i].start);
+    const std::string_view head =
+        std::string_view(document.parts[i].text).substr(0, bodies[i].start);
     ForEachClosedTag(head, [&](std::string_view tag) {
       if (!IsStartTag(tag) || !SameName(TagName(tag), "style"))
         return;
       const std::size_t from = static_cast<std::size_t>(tag.data() + tag.size() - head.data());
       const std::size_t to = head.find("</", from);
-      const std::string_view style = head.substr(from, to == std::string_view::npos ? 0 : to - from);
+      const std::string_view style =
+          head.substr(from, to == std::string_view::npos ? 0 : to - from);
       if (seen.insert(style).second)
         styles.push_back(style);
     });
@@ -116,14 +121,15 @@ bool WriteKf8Html(std::FILE *out, const Kf8Document &document, std::string &star
       document.startPosition ? anchors.IdOf(*document.startPosition) : nullptr;
   startId = start ? *start : std::string();
 
-  std::string piece = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                      "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"/>";
+  std::string piece =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\"/>";
   const FlowText flowTexts = Kf8FlowTexts(document.flows);
   if (!document.title.empty())
     piece += "<title>" + EscapeHtml(document.title) + "</title>";
   for (const std::string_view style : StyleTexts(document, bodies))
-    piece += "<style type=\"text/css\">" + RewriteStyleSheet(WithoutCdata(style), document.resources, flowTexts) +
-             "</style>\n";
+    piece += "<style type=\"text/css\">" +
+             RewriteStyleSheet(WithoutCdata(style), document.resources, flowTexts) + "</style>\n";
   piece += "</head><body>\n";
   if (!writer.WritePiece(piece))
     return false;

@@ -24,14 +24,16 @@ std::string_view DigitsAfter(std::string_view address, std::string_view prefix) 
   if (!StartsWith(address, prefix))
     return {};
   const std::string_view rest = address.substr(prefix.size());
-  const std::size_t end = rest.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVabcdefghijklmnopqrstuv");
+  const std::size_t end =
+      rest.find_first_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVabcdefghijklmnopqrstuv");
   return rest.substr(0, end);
 }
 
 // The flow a "kindle:flow:" address names.
 std::optional<std::uint32_t> FlowNumber(std::string_view address) {
   const auto parsed = ParseKindleAddress(address);
-  return parsed && parsed->kind == KindleAddress::Kind::Flow ? std::optional(parsed->number) : std::nullopt;
+  return parsed && parsed->kind == KindleAddress::Kind::Flow ? std::optional(parsed->number)
+                                                             : std::nullopt;
 }
 
 std::string PartPrefix(std::size_t index) { return "p" + std::to_string(index) + "-"; }
@@ -76,7 +78,8 @@ std::optional<std::uint64_t> LinkPosition(const std::vector<FragmentEntry> &frag
                                           std::string_view address) {
   const std::string_view fidDigits = DigitsAfter(address, kPosPrefix);
   const auto fid = Base32Number(fidDigits);
-  const std::string_view rest = address.substr(std::min(address.size(), kPosPrefix.size() + fidDigits.size()));
+  const std::string_view rest =
+      address.substr(std::min(address.size(), kPosPrefix.size() + fidDigits.size()));
   const auto offset = Base32Number(DigitsAfter(rest, kOffMark));
   if (!fid || !offset)
     return std::nullopt;
@@ -103,7 +106,8 @@ PartBody FindBody(std::string_view part) {
     } else if (IsEndTag(tag) && SameName(name, "head") && body.tag.empty() && !headEnded) {
       headEnded = true;
       body.start = start + tag.size();
-    } else if (IsEndTag(tag) && (SameName(name, "body") || SameName(name, "html")) && start >= body.start) {
+    } else if (IsEndTag(tag) && (SameName(name, "body") || SameName(name, "html")) &&
+               start >= body.start) {
       body.end = std::min(body.end, start);
     }
   });
@@ -128,8 +132,9 @@ Kf8Anchors::Kf8Anchors(std::span<const Kf8Part> parts, std::span<const PartBody>
                    [&](std::size_t a, std::size_t b) { return parts[a].start < parts[b].start; });
   std::vector<std::vector<std::pair<std::size_t, std::uint64_t>>> targets(parts.size());
   for (const std::uint64_t position : positions) {
-    const auto after = std::upper_bound(byStart.begin(), byStart.end(), position,
-                                        [&](std::uint64_t p, std::size_t i) { return p < parts[i].start; });
+    const auto after =
+        std::upper_bound(byStart.begin(), byStart.end(), position,
+                         [&](std::uint64_t p, std::size_t i) { return p < parts[i].start; });
     if (after == byStart.begin())
       continue;
     const std::size_t part = *std::prev(after);
@@ -146,18 +151,21 @@ void Kf8Anchors::ResolvePart(std::size_t index, const Kf8Part &part, const PartB
   std::size_t next = 0;
   while (next < targets.size() && targets[next].first < body.start)
     idOf_.emplace(targets[next++].second, PartTopId(index, body));
-  ForEachTagIn(part.text, body.start, body.end, [&](std::string_view tag, std::size_t start, std::size_t end) {
-    const std::string_view existing = IsStartTag(tag) ? ExistingId(tag) : std::string_view{};
-    if (!existing.empty())
-      ids_[index].emplace(existing);
-    for (; next < targets.size() && targets[next].first < start; ++next)
-      Place(index, targets[next].second, targets[next].first, false, {});
-    for (; next < targets.size() && targets[next].first == start && IsStartTag(tag); ++next)
-      Place(index, targets[next].second, start, true, std::string(existing));
-    // A target inside a tag moves behind it.
-    for (std::size_t inside = next; inside < targets.size() && targets[inside].first < end; ++inside)
-      targets[inside].first = end;
-  });
+  ForEachTagIn(
+      part.text, body.start, body.end,
+      [&](std::string_view tag, std::size_t start, std::size_t end) {
+        const std::string_view existing = IsStartTag(tag) ? ExistingId(tag) : std::string_view{};
+        if (!existing.empty())
+          ids_[index].emplace(existing);
+        for (; next < targets.size() && targets[next].first < start; ++next)
+          Place(index, targets[next].second, targets[next].first, false, {});
+        for (; next < targets.size() && targets[next].first == start && IsStartTag(tag); ++next)
+          Place(index, targets[next].second, start, true, std::string(existing));
+        // A target inside a tag moves behind it.
+        for (std::size_t inside = next; inside < targets.size() && targets[inside].first < end;
+             ++inside)
+          targets[inside].first = end;
+      });
   for (; next < targets.size(); ++next)
     Place(index, targets[next].second, std::min(targets[next].first, body.end), false, {});
 }
@@ -193,15 +201,17 @@ public:
                std::string &out)
       : index_(index), context_(context), budget_(budget), inFlow_(inFlow), out_(out) {}
 
-  void Write(std::string_view text, std::size_t from, std::size_t to, std::span<const Kf8Anchor> anchors) {
+  void Write(std::string_view text, std::size_t from, std::size_t to,
+             std::span<const Kf8Anchor> anchors) {
     anchors_ = anchors;
     next_ = 0;
     std::size_t cursor = from;
     ForEachTagIn(text, from, to, [&](std::string_view tag, std::size_t start, std::size_t end) {
       WriteText(text, cursor, start);
       const Kf8Anchor *onTag =
-          next_ < anchors_.size() && anchors_[next_].place == start && anchors_[next_].onTag ? &anchors_[next_++]
-                                                                                             : nullptr;
+          next_ < anchors_.size() && anchors_[next_].place == start && anchors_[next_].onTag
+              ? &anchors_[next_++]
+              : nullptr;
       if (IsStartTag(tag))
         WriteStartTag(tag, onTag ? onTag->id : std::string_view{});
       else
@@ -245,7 +255,8 @@ private:
     std::string pageBreak;
     for (ParsedTag::Attribute &attribute : parsed.attributes) {
       const std::string &name = attribute.name;
-      if (SameName(name, "aid") || (!inFlow_ && SameName(name, "id")) || (nameIsId && SameName(name, "name")))
+      if (SameName(name, "aid") || (!inFlow_ && SameName(name, "id")) ||
+          (nameIsId && SameName(name, "name")))
         continue;
       if (SameName(name, "data-AmznPageBreak")) {
         pageBreak = "page-break-after:" + attribute.value;
@@ -270,9 +281,11 @@ private:
   // The new value of an attribute, or nothing when the attribute goes.
   std::optional<std::string> RewriteValue(std::string_view name, const std::string &value) {
     if (SameName(name, "style"))
-      return value.find(kKindle) == std::string::npos ? value
-                                                      : RewriteStyleAttribute(value, context_.resources, FlowTexts());
-    const bool address = SameName(name, "href") || SameName(name, "src") || SameName(name, "xlink:href");
+      return value.find(kKindle) == std::string::npos
+                 ? value
+                 : RewriteStyleAttribute(value, context_.resources, FlowTexts());
+    const bool address =
+        SameName(name, "href") || SameName(name, "src") || SameName(name, "xlink:href");
     if (address && StartsWith(value, kPosPrefix)) {
       const auto position = LinkPosition(context_.fragments, value);
       const std::string *id = position ? context_.anchors.IdOf(*position) : nullptr;
@@ -289,8 +302,9 @@ private:
       return std::nullopt;
     if (address && !inFlow_ && StartsWith(value, "#")) {
       const std::string_view id = std::string_view(value).substr(1);
-      return context_.anchors.HasId(index_, id) ? std::optional<std::string>("#" + PartPrefix(index_) + std::string(id))
-                                                : std::nullopt;
+      return context_.anchors.HasId(index_, id)
+                 ? std::optional<std::string>("#" + PartPrefix(index_) + std::string(id))
+                 : std::nullopt;
     }
     return value;
   }
@@ -331,5 +345,6 @@ private:
 
 void WritePartBody(std::string_view part, std::size_t index, const PartBody &body,
                    const Kf8LinkContext &context, std::size_t &budget, std::string &out) {
-  MarkupWriter(index, context, budget, false, out).Write(part, body.start, body.end, context.anchors.AnchorsOf(index));
+  MarkupWriter(index, context, budget, false, out)
+      .Write(part, body.start, body.end, context.anchors.AnchorsOf(index));
 }

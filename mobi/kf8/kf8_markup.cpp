@@ -10,7 +10,9 @@ bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 
 } // namespace
 
-bool IsStartTag(std::string_view tag) { return tag.size() > 1 && tag[0] == '<' && IsLetter(tag[1]); }
+bool IsStartTag(std::string_view tag) {
+  return tag.size() > 1 && tag[0] == '<' && IsLetter(tag[1]);
+}
 
 bool IsEndTag(std::string_view tag) {
   return tag.size() > 2 && tag[0] == '<' && tag[1] == '/' && IsLetter(tag[2]);

@@ -106,7 +106,8 @@ std::string_view SelectorAid(std::string_view selector) {
     return {};
   const std::size_t first = open + kOpen.size();
   const std::size_t close = selector.find('\'', first);
-  return close == std::string_view::npos ? std::string_view{} : selector.substr(first, close - first);
+  return close == std::string_view::npos ? std::string_view{}
+                                         : selector.substr(first, close - first);
 }
 
 std::optional<std::vector<Kf8Part>> AssembleParts(std::string_view flow0,
@@ -129,9 +130,10 @@ std::optional<std::vector<Kf8Part>> AssembleParts(std::string_view flow0,
       const std::size_t length = std::min<std::size_t>(fragment.length, flow0.size() - source);
       const std::string_view bytes = flow0.substr(source, length);
       source += length;
-      std::size_t at = fragment.insertPosition < skeleton.start
-                           ? 0
-                           : std::min<std::size_t>(fragment.insertPosition - skeleton.start, part.Size());
+      std::size_t at =
+          fragment.insertPosition < skeleton.start
+              ? 0
+              : std::min<std::size_t>(fragment.insertPosition - skeleton.start, part.Size());
       if (part.InsideTag(at)) {
         const std::string_view aid = SelectorAid(fragment.selector);
         if (const auto end = aid.empty() ? std::nullopt : part.EndOfTagWithAid(aid, inserted))

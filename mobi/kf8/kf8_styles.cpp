@@ -120,7 +120,8 @@ std::string Quoted(std::string_view text, char quote) {
 }
 
 std::string Base64(std::string_view bytes) {
-  static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string encoded;
   encoded.reserve((bytes.size() + 2) / 3 * 4);
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
@@ -222,7 +223,8 @@ std::string RewriteUrls(std::string_view css, Context &context, int depth) {
       continue;
     }
     const std::optional<Url> url = UrlAt(css, i);
-    const std::optional<KindleAddress> address = url ? ParseKindleAddress(url->address) : std::nullopt;
+    const std::optional<KindleAddress> address =
+        url ? ParseKindleAddress(url->address) : std::nullopt;
     if (!url || (!address && !url->address.starts_with("kindle:"))) {
       out.push_back(css[i++]);
       continue;
@@ -280,10 +282,11 @@ std::string RewriteFontSources(std::string_view value, Context &context, int dep
   for (std::string_view source : SplitAtTopLevel(value, ',')) {
     const std::size_t start = source.find_first_not_of(" \t\r\n\f");
     const std::optional<Url> url = start == kNone ? std::nullopt : UrlAt(source, start);
-    const std::optional<KindleAddress> address = url ? ParseKindleAddress(url->address) : std::nullopt;
-    const std::string &name =
-        address && address->kind == KindleAddress::Kind::Embed ? context.resources.Name(address->number)
-                                                               : std::string();
+    const std::optional<KindleAddress> address =
+        url ? ParseKindleAddress(url->address) : std::nullopt;
+    const std::string &name = address && address->kind == KindleAddress::Kind::Embed
+                                  ? context.resources.Name(address->number)
+                                  : std::string();
     const bool opentype = name.ends_with(".otf");
     if (!opentype && !name.ends_with(".ttf")) {
       sources.push_back(RewriteUrls(source, context, depth));

@@ -107,7 +107,8 @@ bool HasHighByte(std::string_view bytes) {
 
 // Plain ASCII without 0x00 bytes, the common piece, is written as it stands.
 bool IsPlainAscii(std::string_view bytes) {
-  return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c - 1) < 0x7F; });
+  return std::all_of(bytes.begin(), bytes.end(),
+                     [](char c) { return static_cast<unsigned char>(c - 1) < 0x7F; });
 }
 
 } // namespace
@@ -152,8 +153,8 @@ std::optional<std::uint32_t> ReadingStartPosition(std::string_view text,
   return exthStart;
 }
 
-void AddFileposTargets(std::vector<FileposAnchor> &anchors, const std::vector<std::uint32_t> &positions,
-                       std::size_t textSize) {
+void AddFileposTargets(std::vector<FileposAnchor> &anchors,
+                       const std::vector<std::uint32_t> &positions, std::size_t textSize) {
   for (std::uint32_t position : positions) {
     const std::string number = std::to_string(position);
     anchors.push_back({TargetPosition(number, textSize), number});
@@ -174,7 +175,8 @@ void InsertFileposAnchors(std::string &text, const std::vector<FileposAnchor> &a
     at -= textEnd - position;
     std::memmove(bytes + at, bytes + position, textEnd - position);
     textEnd = position;
-    for (const std::string_view part : {kAnchorSuffix, std::string_view(anchor->number), kAnchorPrefix}) {
+    for (const std::string_view part :
+         {kAnchorSuffix, std::string_view(anchor->number), kAnchorPrefix}) {
       at -= part.size();
       std::memcpy(bytes + at, part.data(), part.size());
     }
@@ -215,10 +217,11 @@ bool WriteWithFileposLinks(std::string_view text, HtmlPieceWriter &writer) {
     if (!digits)
       return;
     link.assign(kLinkPrefix).append(*digits).append(kLinkSuffix);
-    written = writer.WritePiece(std::string_view(cursor, static_cast<std::size_t>(tag.data() - cursor))) &&
+    written = writer.WritePiece(
+                  std::string_view(cursor, static_cast<std::size_t>(tag.data() - cursor))) &&
               writer.WritePiece(link);
     cursor = tag.data() + tag.size();
   });
-  return written &&
-         writer.WritePiece(std::string_view(cursor, static_cast<std::size_t>(text.data() + text.size() - cursor)));
+  return written && writer.WritePiece(std::string_view(
+                        cursor, static_cast<std::size_t>(text.data() + text.size() - cursor)));
 }

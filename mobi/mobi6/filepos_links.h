@@ -38,8 +38,8 @@ std::optional<std::uint32_t> ReadingStartPosition(std::string_view text,
 
 // Adds a target at each of `positions` (the book's contents, say) to
 // `anchors`, keeping them in text order and each target once.
-void AddFileposTargets(std::vector<FileposAnchor> &anchors, const std::vector<std::uint32_t> &positions,
-                       std::size_t textSize);
+void AddFileposTargets(std::vector<FileposAnchor> &anchors,
+                       const std::vector<std::uint32_t> &positions, std::size_t textSize);
 
 // Puts the anchor element of each target (in position order) in front of the
 // byte at its position, in place and in one pass from the back.

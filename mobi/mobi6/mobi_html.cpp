@@ -43,7 +43,8 @@ void AppendImageElement(std::string &out, std::string_view name) {
 
 // Every img tag with a recindex becomes a plain image element for that picture.
 // Nothing when the text has no such tag.
-std::optional<std::string> RewriteImageTags(std::string_view html, const std::vector<std::string> &imageNames) {
+std::optional<std::string> RewriteImageTags(std::string_view html,
+                                            const std::vector<std::string> &imageNames) {
   std::optional<std::string> out;
   const char *cursor = html.data();
   boost::cmatch match;
@@ -71,8 +72,8 @@ bool PlaceCover(std::string &html, std::string &cover) {
     return false;
   std::string element;
   AppendImageElement(element, cover);
-  html.replace(static_cast<std::size_t>(match[0].first - html.cbegin()), static_cast<std::size_t>(match.length(0)),
-               element);
+  html.replace(static_cast<std::size_t>(match[0].first - html.cbegin()),
+               static_cast<std::size_t>(match.length(0)), element);
   cover.clear();
   return true;
 }

@@ -16,7 +16,8 @@ constexpr std::uint32_t kObfuscatedFlag = 2;
 constexpr std::size_t kFontHeaderSize = 24;
 
 bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view prefix) {
-  return bytes.size() >= prefix.size() && std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
+  return bytes.size() >= prefix.size() &&
+         std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
 }
 
 std::string_view FontExtension(std::span<const std::uint8_t> font) {
@@ -30,7 +31,8 @@ std::string_view FontExtension(std::span<const std::uint8_t> font) {
 
 // Inflates a zlib stream into exactly `size` bytes; nothing when the stream is
 // damaged, ends short or would run past `size`.
-std::optional<std::vector<std::uint8_t>> Inflate(std::span<const std::uint8_t> in, std::uint32_t size) {
+std::optional<std::vector<std::uint8_t>> Inflate(std::span<const std::uint8_t> in,
+                                                 std::uint32_t size) {
   std::vector<std::uint8_t> out(size);
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK)

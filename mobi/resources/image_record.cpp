@@ -13,7 +13,8 @@ namespace {
 constexpr std::uint32_t kSmallestBmp = 26;
 
 bool StartsWith(std::span<const std::uint8_t> bytes, std::string_view prefix) {
-  return bytes.size() >= prefix.size() && std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
+  return bytes.size() >= prefix.size() &&
+         std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
 }
 
 // "BM" followed by a file size that the record can hold, so text that merely

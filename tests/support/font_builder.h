@@ -12,7 +12,8 @@ namespace testbook {
 // A TrueType-shaped file whose naming table holds `family`, padded with
 // bytes that do not compress, so the stored stream is longer than every
 // obfuscated stretch.
-Bytes MakeFont(const std::string &family, const std::string &signature = std::string("\0\1\0\0", 4));
+Bytes MakeFont(const std::string &family,
+               const std::string &signature = std::string("\0\1\0\0", 4));
 
 struct FontRecordSpec {
   std::size_t keyLength = 20;

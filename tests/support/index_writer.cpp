@@ -20,8 +20,9 @@ Bytes IndxHeader() {
 Bytes Tagx(const std::vector<TagRow> &rows) {
   Bytes tagx = ToBytes("TAGX");
   AppendU32BE(tagx, static_cast<std::uint32_t>(12 + 4 * rows.size()));
-  AppendU32BE(tagx, static_cast<std::uint32_t>(
-                        std::count_if(rows.begin(), rows.end(), [](const TagRow &row) { return row.endFlag & 1; })));
+  AppendU32BE(tagx,
+              static_cast<std::uint32_t>(std::count_if(
+                  rows.begin(), rows.end(), [](const TagRow &row) { return row.endFlag & 1; })));
   for (const TagRow &row : rows)
     tagx.insert(tagx.end(), {row.tag, row.valuesPerEntry, row.mask, row.endFlag});
   return tagx;
@@ -122,7 +123,8 @@ std::vector<TagRow> NcxTagRows() {
 
 std::vector<Bytes> BuildIndex(const IndexSpec &spec) {
   std::vector<Bytes> dataRecords;
-  const std::size_t perRecord = spec.entriesPerRecord == 0 ? spec.entries.size() : spec.entriesPerRecord;
+  const std::size_t perRecord =
+      spec.entriesPerRecord == 0 ? spec.entries.size() : spec.entriesPerRecord;
   for (std::size_t first = 0; first < spec.entries.size(); first += perRecord) {
     std::vector<Bytes> encoded;
     for (std::size_t i = first; i < std::min(first + perRecord, spec.entries.size()); ++i)

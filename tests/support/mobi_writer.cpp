@@ -71,11 +71,13 @@ Bytes BuildRecord0(const BookSpec &spec) {
   PutU32BE(r, r0::kFileVersion, spec.fileVersion);
   PutU32BE(r, r0::kOrthographicIndex, spec.orthographicIndex);
   PutU32BE(r, 44, 0xFFFFFFFF);
-  PutU32BE(r, r0::kFirstImageRecord,
-           spec.firstImageRecord.value_or(imageCount ? static_cast<std::uint32_t>(1 + textCount) : 0));
-  PutU32BE(r, r0::kHuffRecordIndex,
-           spec.huffRecordIndex.value_or(
-               spec.huffRecords.empty() ? 0 : static_cast<std::uint32_t>(1 + textCount + imageCount)));
+  PutU32BE(
+      r, r0::kFirstImageRecord,
+      spec.firstImageRecord.value_or(imageCount ? static_cast<std::uint32_t>(1 + textCount) : 0));
+  PutU32BE(
+      r, r0::kHuffRecordIndex,
+      spec.huffRecordIndex.value_or(
+          spec.huffRecords.empty() ? 0 : static_cast<std::uint32_t>(1 + textCount + imageCount)));
   PutU32BE(r, r0::kHuffRecordCount,
            spec.huffRecordCount.value_or(static_cast<std::uint32_t>(spec.huffRecords.size())));
   PutU32BE(r, r0::kExthFlags, spec.exthFlags.value_or(spec.exth.empty() ? 0 : 0x40));
@@ -174,7 +176,8 @@ void WriteFile(const std::string &path, const Bytes &bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out)
     throw std::runtime_error("cannot write " + path);
-  out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char *>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes ReadFile(const std::string &path) {

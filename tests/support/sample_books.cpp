@@ -10,7 +10,9 @@ const char kSampleMarkup[] =
     "<img recindex=\"00001\" alt=x><img recindex='2'><p height=\"1em\">End<mbp:pagebreak/>"
     "<image src=cover.jpg></body></html>";
 
-Bytes TinyGif() { return ToBytes(std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00;", 17)); }
+Bytes TinyGif() {
+  return ToBytes(std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00;", 17));
+}
 
 namespace {
 
@@ -22,7 +24,8 @@ void Furnish(BookSpec &spec) {
   spec.tailRecords = {ToBytes(std::string("FCIS\0\0\0\x14", 8)), Bytes{0xE9, 0x8E, 0x0D, 0x0A}};
 }
 
-SampleBook Compressed(const std::string &name, std::uint16_t compression, std::uint16_t recordSize) {
+SampleBook Compressed(const std::string &name, std::uint16_t compression,
+                      std::uint16_t recordSize) {
   BookSpec spec = TextBook(kSampleMarkup + SampleText(9000), compression, 0x0003, recordSize);
   spec.mobiHeaderLength = 264;
   Furnish(spec);

@@ -42,5 +42,5 @@ std::vector<std::filesystem::path> CorpusBooks();
 #define SKIP_WITHOUT_CORPUS()                                                                      \
   do {                                                                                             \
     if (testbook::CorpusFolder().empty())                                                          \
-      GTEST_SKIP() << "no book corpus at ../shared/corpus/books beside the project";                 \
+      GTEST_SKIP() << "no book corpus at ../shared/corpus/books beside the project";               \
   } while (0)
