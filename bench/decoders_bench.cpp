@@ -107,7 +107,7 @@ void DecodeCorpusBook(benchmark::State &state, const char *name) {
     state.SkipWithError("corpus book not available");
     return;
   }
-  const BookSections &sections = book.Sections();
+  const BookSections sections = FindSections(book.Records());
   const BookSection &section = sections.mobi6 ? *sections.mobi6 : *sections.kf8;
   std::size_t bytes = 0;
   for (auto _ : state) {

@@ -126,7 +126,8 @@ void AddPieces(const fs::path &path, Seeds &seeds) {
     seeds.huff.Add(HuffInput(book, reader));
   // The indexes each section's header names: the contents, and KF8's
   // fragments, skeletons and guide.
-  for (const auto &section : {book.Sections().mobi6, book.Sections().kf8}) {
+  const BookSections sections = FindSections(book.Records());
+  for (const auto &section : {sections.mobi6, sections.kf8}) {
     if (!section)
       continue;
     const ByteReader header = book.Records().Record(section->header);

@@ -65,12 +65,8 @@ public:
 
   // What the steps found, for callers that look closer (read-only).
   const BookRecords &Records() const { return *records; }
-  const BookSections &Sections() const { return sections; }
   const PdbRecord0 &Record0() const { return *record0; }
-  const HuffDecompressor *Huff() const { return huff.get(); }
   const std::vector<std::string> &ImageNames() const { return imageNames; }
-  const std::string &BookStem() const { return bookStem; }
-  const std::string &OutputFolder() const { return outputFolder; }
 
 private:
   // The section whose text the steps read: MOBI6, or KF8 in a KF8-only book.

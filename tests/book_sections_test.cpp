@@ -205,7 +205,7 @@ TEST(BookSectionsCorpus, EveryBookUnpacksItsPicturesAndFontsOnly) {
     if (book.Init(path.c_str()) != MOBI_OK)
       continue;
     const int result = book.UnpackBook(scratch.File("book.htm").c_str());
-    const BookKind kind = book.Sections().kind;
+    const BookKind kind = FindSections(book.Records()).kind;
     if (name.starts_with("hybrid-") || name == "palmdoc-libmobi-ncx-hybrid.mobi") {
       EXPECT_EQ(kind, BookKind::Hybrid);
       EXPECT_EQ(result, MOBI_OK);

@@ -19,8 +19,9 @@
 namespace testbook {
 
 // The section whose text the book's text step reads.
-inline const BookSection &TextSection(const MobiOperator &book) {
-  return book.Sections().mobi6 ? *book.Sections().mobi6 : *book.Sections().kf8;
+inline BookSection TextSection(const MobiOperator &book) {
+  const BookSections sections = FindSections(book.Records());
+  return sections.mobi6 ? *sections.mobi6 : *sections.kf8;
 }
 
 // The text of every text record, each decoded on its own by the library's

@@ -44,7 +44,7 @@ Unpacked Unpack(const std::string &book, const testbook::ScratchFolder &scratch)
   if (mobi.Init(book.c_str()) != MOBI_OK)
     return out;
   out.result = mobi.UnpackBook(scratch.File("book.htm").c_str());
-  out.kind = mobi.Sections().kind;
+  out.kind = FindSections(mobi.Records()).kind;
   if (std::filesystem::exists(scratch.File("book.htm")))
     out.html = ReadText(scratch.File("book.htm"));
   return out;

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "mobi_writer.h"
 #include "tarn_mobi.h"
 #include "test_files.h"
+#include "text_encoder.h"
 
 namespace {
 
@@ -81,18 +84,20 @@ TEST_F(MobiOperatorTest, OffsetsPastTheEndOfTheFileGiveEmptyRecords) {
 TEST_F(MobiOperatorTest, UnpackWithoutOutputFolderIsRefusedFirst) {
   ASSERT_EQ(Open(testbook::BuildPdb({Bytes(100)})), MOBI_OK);
   EXPECT_EQ(book.UnpackBook(scratch.File("no/such/folder/book.htm").c_str()), MOBI_ERR_NO_FOLDER);
-  EXPECT_EQ(book.BookStem(), "book");
 }
 
-TEST_F(MobiOperatorTest, BookStemIgnoresDotsInFolders) {
-  ASSERT_EQ(Open(testbook::BuildPdb({Bytes(100)})), MOBI_OK);
+// The picture folder is named after the HTML file without its extension; a
+// dot in a folder name is no extension.
+TEST_F(MobiOperatorTest, PictureFolderTakesTheHtmlFilesStem) {
+  testbook::BookSpec spec = testbook::TextBook("<html>text</html>", PdbRecord0::kPalmDoc, 0);
+  spec.imageRecords = {Bytes{'G', 'I', 'F', '8', '9', 'a', 0, 0}};
+  ASSERT_EQ(Open(testbook::BuildBook(spec)), MOBI_OK);
   const std::string folder = scratch.File("my.books");
   ASSERT_EQ(PathCreateFolder(folder.c_str()), 0);
-  book.UnpackBook((folder + "/book").c_str());
-  EXPECT_EQ(book.BookStem(), "book");
-  EXPECT_EQ(book.OutputFolder(), folder);
-  book.UnpackBook((folder + "/a.b.htm").c_str());
-  EXPECT_EQ(book.BookStem(), "a.b");
+  ASSERT_EQ(book.UnpackBook((folder + "/book").c_str()), MOBI_OK);
+  EXPECT_TRUE(std::filesystem::exists(folder + "/book_files/image_1.gif"));
+  ASSERT_EQ(book.UnpackBook((folder + "/a.b.htm").c_str()), MOBI_OK);
+  EXPECT_TRUE(std::filesystem::exists(folder + "/a.b_files/image_1.gif"));
 }
 
 TEST(MobiOperator, UnpackBeforeInitIsRefused) {
