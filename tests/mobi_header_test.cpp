@@ -48,7 +48,6 @@ TEST_F(MobiHeaderTest, ReadsTheFieldsOfAPalmDocBook) {
   EXPECT_EQ(Record0().textRecordCount, 2u);
   EXPECT_EQ(Record0().textRecordSize, 2048u);
   EXPECT_EQ(Record0().firstImageRecord, 3u);
-  EXPECT_EQ(Record0().headerValue40, 0xFFFFFFFFu);
   EXPECT_EQ(Record0().extraDataFlags, 0x0003u);
 }
 
