@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "book_pdf.h"
 #include "html_preparer.h"
 #include "pdf_finisher.h"
 
@@ -66,11 +67,9 @@ void FinishPdf(benchmark::State &state) {
     return;
   }
   for (auto _ : state) {
-    state.PauseTiming();
-    std::filesystem::copy_file(folder / "rendered.pdf", folder / "tmpData.pdf",
-                               std::filesystem::copy_options::overwrite_existing);
-    state.ResumeTiming();
-    finishing::FinishPdf(work + "tmpData.pdf", work, plan, {"Title", "Author"});
+    const finishing::BookPdfPtr book = finishing::JoinPdfs({work + "rendered.pdf"});
+    finishing::FinishPdf(book->pdf, work, plan, {"Title", "Author"});
+    finishing::WritePdfFile(*book, work + "tmpData.pdf");
   }
   state.counters["pdf_bytes"] = static_cast<double>(std::filesystem::file_size(folder / "rendered.pdf"));
   std::filesystem::remove_all(folder);

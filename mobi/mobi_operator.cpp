@@ -225,8 +225,10 @@ int MobiOperator::ProcessTextRecord(const char *path) {
     AddFileposTargets(anchors, {*start}, text.size());
     facts.insert_or_assign("start", "filepos" + std::to_string(*start));
   }
+  if (dictionary)
+    facts.insert_or_assign("dictionary", "true");
   return WriteBookHtml(path, text, anchors,
-                       {record0->textEncoding == 1252, dictionary, ContentsNav(FileposContents(ncx))});
+                       {record0->textEncoding == 1252, ContentsNav(FileposContents(ncx))});
 }
 
 int MobiOperator::ProcessKf8Rendition(const std::string &path) {

@@ -163,27 +163,28 @@ TEST_F(UnpackSectionsTest, AKf8OnlyBookIsRefusedBeforeAnythingIsWritten) {
   EXPECT_FALSE(std::filesystem::exists(scratch.File("book_files")));
 }
 
-TEST_F(UnpackSectionsTest, DictionariesAreMarkedRightAfterTheDeclaration) {
-  const std::string marked = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-                             "<meta name=\"bookconv-kind\" content=\"dictionary\"/><p>word</p>";
+TEST_F(UnpackSectionsTest, DictionariesAreToldByTheirFactNotInTheirText) {
+  const std::string html = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><p>word</p>";
   BookSpec spec;
   spec.textRecords = {ToBytes("<p>word</p>")};
   ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
-  EXPECT_EQ(Html(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><p>word</p>");
+  EXPECT_EQ(book.GetFact("dictionary"), std::nullopt);
   spec.orthographicIndex = 3;
   ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
-  EXPECT_EQ(Html(), marked);
+  EXPECT_EQ(book.GetFact("dictionary"), "true");
+  EXPECT_EQ(Html(), html);
   // A book whose writer named its contents index in the orthographic slot
   // too is no dictionary.
   spec.ncxIndex = 3;
   ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
-  EXPECT_EQ(Html().find("bookconv-kind"), std::string::npos);
+  EXPECT_EQ(book.GetFact("dictionary"), std::nullopt);
   spec.ncxIndex.reset();
   for (const std::uint32_t type : {531u, 532u}) {
     spec.orthographicIndex = 0xFFFFFFFF;
     spec.exth = {{type, ToBytes("en")}};
     ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
-    EXPECT_EQ(Html(), marked) << type;
+    EXPECT_EQ(book.GetFact("dictionary"), "true") << type;
+    EXPECT_EQ(Html(), html) << type;
   }
 }
 
