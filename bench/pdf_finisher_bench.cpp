@@ -45,7 +45,7 @@ void PrepareHtml(benchmark::State &state) {
   const std::string book = MakeBook(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     std::string html = book;
-    benchmark::DoNotOptimize(finishing::PrepareHtmlText(html, "", {}));
+    benchmark::DoNotOptimize(finishing::PrepareHtmlText(html, {}));
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * book.size()));
 }
@@ -57,7 +57,7 @@ void FinishPdf(benchmark::State &state) {
   std::filesystem::create_directories(folder);
   const std::string work = folder.string() + "/";
   std::string html = MakeBook(static_cast<int>(state.range(0)));
-  const finishing::FinishPlan plan = finishing::PrepareHtmlText(html, "", {});
+  const finishing::FinishPlan plan = finishing::PrepareHtmlText(html, {});
   WriteText(folder / "tmpData.htm", html);
   const std::string render = "wkhtmltopdf -q --encoding utf-8 --enable-local-file-access --allow '" +
                              work + "' '" + work + "tmpData.htm' '" + work + "rendered.pdf' 2>/dev/null";

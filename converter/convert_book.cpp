@@ -182,7 +182,8 @@ BookFacts ReadBookFacts(MobiService *service, const WorkFiles &files) {
   details.facts.asin = Fact(service, "asin");
   details.facts.subjects = FactLines(service, "subject");
   details.facts.startId = Fact(service, "start");
-  book.stage.coverImage = WrittenCover(files, TakeText(service->GetCoverImageName(service->data)));
+  book.stage.cover = {WrittenCover(files, TakeText(service->GetCoverImageName(service->data))),
+                      FactLines(service, "cover-copies")};
   book.stage.startId = details.facts.startId;
   book.stage.dictionary = Fact(service, "dictionary") == "true";
   return book;
@@ -329,7 +330,7 @@ int RenderFixedLayout(const WorkFiles &files, const char *input, const BookFacts
   std::optional<std::string> html = TakeHtml(files);
   if (!html)
     return PiecesFailure(input);
-  rendered.plan = finishing::PrepareHtmlText(*html, facts.stage.coverImage, facts.stage.startId);
+  rendered.plan = finishing::PrepareHtmlText(*html, facts.stage.cover, facts.stage.startId);
   // A fixed layout's pages are the book's own, and so are their numbers.
   rendered.plan.numberPages = false;
   const fixedlayout::PlanFolders folders{files.folder, files.images, files.pieces};

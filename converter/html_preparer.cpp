@@ -294,13 +294,15 @@ std::string CoverPage(const std::string &coverImage) {
          textutil::XmlEscaped(coverImage) + "\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
 }
 
-// True when a picture of the book is the cover: the library names each of
-// its pictures once.
-bool ShowsCover(const TaggedHtml &html, std::string_view coverImage) {
+// True when a picture of the book is the cover or a copy of it.
+bool ShowsCover(const TaggedHtml &html, const BookCover &cover) {
   const auto &tags = html.Tags();
-  for (std::size_t i = 0; i < tags.size(); ++i)
-    if (tags[i].name == "img" && html.AttributeOf(i, "src") == coverImage)
+  for (std::size_t i = 0; i < tags.size(); ++i) {
+    const auto src = tags[i].name == "img" ? html.AttributeOf(i, "src") : std::nullopt;
+    if (src && (*src == cover.image ||
+                std::find(cover.copies.begin(), cover.copies.end(), *src) != cover.copies.end()))
       return true;
+  }
   return false;
 }
 
@@ -340,7 +342,7 @@ std::string IdMarkKey(std::string_view id) {
 }
 
 Preparation PrepareEdits(std::string_view html, const std::vector<Tag> &tags,
-                         std::string_view coverImage, std::string_view startId) {
+                         const BookCover &cover, std::string_view startId) {
   const TaggedHtml tagged(html, tags);
   Preparation preparation;
   FinishPlan &plan = preparation.plan;
@@ -387,17 +389,16 @@ Preparation PrepareEdits(std::string_view html, const std::vector<Tag> &tags,
       plan.outline.push_back(std::move(heading.entry));
     }
 
-  if (!coverImage.empty() && !ShowsCover(tagged, coverImage)) {
-    insertions.push_back(Insertion(CoverPlace(tagged), CoverPage(std::string(coverImage))));
+  if (!cover.image.empty() && !ShowsCover(tagged, cover)) {
+    insertions.push_back(Insertion(CoverPlace(tagged), CoverPage(cover.image)));
     plan.firstNumberedPage = 1;
     preparation.coverPage = true;
   }
   return preparation;
 }
 
-FinishPlan PrepareHtmlText(std::string &html, std::string_view coverImage,
-                           std::string_view startId) {
-  Preparation preparation = PrepareEdits(html, ScanTags(html), coverImage, startId);
+FinishPlan PrepareHtmlText(std::string &html, const BookCover &cover, std::string_view startId) {
+  Preparation preparation = PrepareEdits(html, ScanTags(html), cover, startId);
   ApplyEdits(html, std::move(preparation.edits));
   return std::move(preparation.plan);
 }

@@ -54,6 +54,16 @@ struct FinishPlan {
   std::size_t firstNumberedPage = 0;
 };
 
+// The library's cover: its picture, relative to the HTML file's folder, when
+// that file was written (else empty), and the pictures of the book written
+// with the same bytes under other names.
+struct BookCover {
+  BookCover(std::string image = {}, std::vector<std::string> copies = {})
+      : image(std::move(image)), copies(std::move(copies)) {}
+  std::string image;
+  std::vector<std::string> copies;
+};
+
 struct Preparation {
   FinishPlan plan;
   std::vector<Edit> edits; // for ApplyEdits
@@ -64,14 +74,13 @@ struct Preparation {
 // changes, and the outline. Every anchor "fileposN" and every element whose
 // id a "#" link names gets a marker, and so does the element whose id is
 // `startId`, where reading starts; every "#ID" link becomes a link of
-// kLinkScheme. `coverImage` is the library's cover name, relative to the
-// HTML file's folder, when that file was written (else empty): a cover page
-// showing it goes first when no picture of the book is that file.
+// kLinkScheme. A cover page showing `cover` goes first when the book shows
+// neither its picture nor a copy.
 Preparation PrepareEdits(std::string_view html, const std::vector<Tag> &tags,
-                         std::string_view coverImage, std::string_view startId = {});
+                         const BookCover &cover, std::string_view startId = {});
 
 // Prepares `html` in place with PrepareEdits.
-FinishPlan PrepareHtmlText(std::string &html, std::string_view coverImage,
+FinishPlan PrepareHtmlText(std::string &html, const BookCover &cover,
                            std::string_view startId = {});
 
 } // namespace finishing

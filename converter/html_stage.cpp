@@ -9,7 +9,7 @@ namespace stage {
 LaidOutBook PrepareAndLayOut(std::string html, const StageFacts &facts) {
   const std::vector<finishing::Tag> tags = finishing::ScanTags(html);
   finishing::Preparation preparation =
-      finishing::PrepareEdits(html, tags, facts.coverImage, facts.startId);
+      finishing::PrepareEdits(html, tags, facts.cover, facts.startId);
   const bool dictionary = facts.dictionary || layout::HasLookUpReference(html, tags);
   // The layout's edits go first: at a place both insert, the style sheet
   // comes before a cover page or marker.

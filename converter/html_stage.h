@@ -13,9 +13,7 @@ namespace stage {
 
 // What the library tells of the book that the stage needs.
 struct StageFacts {
-  // The library's cover name, relative to the HTML file's folder, when that
-  // file was written; else empty.
-  std::string coverImage;
+  finishing::BookCover cover;
   std::string startId; // the element where reading starts, or empty
   bool dictionary = false;
 };

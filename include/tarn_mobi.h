@@ -61,7 +61,8 @@ typedef struct MobiService {
    * And "start": the id of the HTML element where reading starts (the
    * guide's "text" reference, else EXTH 116), when it lies in the text;
    * "dictionary": "true" for a book with a look-up index of its own (or
-   * EXTH's dictionary marks), else none. */
+   * EXTH's dictionary marks), else none; "cover-copies": the pictures
+   * written with the same bytes as the cover, under other names. */
   char *(*GetMetadata)(MobiData *data, const char *name);
 } MobiService;
 

@@ -188,6 +188,34 @@ TEST_F(UnpackSectionsTest, DictionariesAreToldByTheirFactNotInTheirText) {
   }
 }
 
+// The program shows the cover on a page of its own unless the book shows it:
+// itself, or a picture with the same bytes under another name.
+TEST_F(UnpackSectionsTest, PicturesWithTheCoversBytesAreNamedAsItsCopies) {
+  BookSpec spec;
+  spec.textRecords = {ToBytes("<p>word</p>")};
+  spec.imageRecords = {kGif, ToBytes("GIF89a-other"), kGif};
+  spec.exth = {{201, testbook::U32(0)}};
+  ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
+  EXPECT_EQ(book.GetCoverImageName(), "book_files/image_1.gif");
+  EXPECT_EQ(book.GetFact("cover-copies"), "book_files/image_3.gif");
+  spec.exth = {{201, testbook::U32(1)}};
+  ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
+  EXPECT_EQ(book.GetFact("cover-copies"), std::nullopt);
+}
+
+TEST(BookSectionsCorpus, AKf8BooksCopyOfItsCoverIsNamed) {
+  SKIP_WITHOUT_CORPUS();
+  testbook::ScratchFolder scratch;
+  MobiOperator book;
+  const auto path = testbook::CorpusFolder() / "kf8-calibre-checkmate-46img.azw3";
+  ASSERT_EQ(book.Init(path.c_str()), MOBI_OK);
+  ASSERT_EQ(book.UnpackBook(scratch.File("tmpData.htm").c_str()), MOBI_OK);
+  const auto copies = book.GetFact("cover-copies");
+  ASSERT_TRUE(copies.has_value());
+  EXPECT_EQ(testbook::ReadFile(scratch.File(*copies)),
+            testbook::ReadFile(scratch.File(book.GetCoverImageName())));
+}
+
 // The real books: every book unpacks, KF8-only ones from their rendition,
 // and no image folder holds a file that is no picture or font.
 TEST(BookSectionsCorpus, EveryBookUnpacksItsPicturesAndFontsOnly) {

@@ -21,7 +21,7 @@ std::string Marker(const std::string &key) {
 
 // Prepares `html` with no cover; returns the prepared text.
 std::string Prepared(std::string html, FinishPlan *plan = nullptr) {
-  FinishPlan result = finishing::PrepareHtmlText(html, "", {});
+  FinishPlan result = finishing::PrepareHtmlText(html, {});
   if (plan != nullptr)
     *plan = result;
   return html;
@@ -177,7 +177,8 @@ TEST(HtmlPreparer, NoContentsAndNoHeadingsGiveNoOutline) {
   EXPECT_TRUE(plan.outline.empty());
 }
 
-std::string WithCover(std::string html, const std::string &cover = "tmpData_files/cover.jpg") {
+std::string WithCover(std::string html,
+                      const finishing::BookCover &cover = {"tmpData_files/cover.jpg"}) {
   finishing::PrepareHtmlText(html, cover);
   return html;
 }
@@ -192,12 +193,17 @@ TEST(CoverPage, GoesFirstInTheBodyWhenTheBookShowsNoCover) {
   EXPECT_EQ(WithCover(kDeclaration + "<p>Text</p>"), kDeclaration + kCoverPage + "<p>Text</p>");
 }
 
-TEST(CoverPage, NotAddedWhenTheBookShowsItOrHasNone) {
+TEST(CoverPage, NotAddedWhenTheBookShowsItOrACopyOrHasNone) {
   const std::string shows = kDeclaration + "<body><img src=\"x.jpg\"/><img "
                                            "src='tmpData_files/cover.jpg'/></body>";
   EXPECT_EQ(WithCover(shows), shows);
+  const std::string showsCopy =
+      kDeclaration + "<body><img src=\"x.jpg\"/><img src=\"tmpData_files/image_3.jpg\"/></body>";
+  EXPECT_EQ(WithCover(showsCopy, {"tmpData_files/cover.jpg", {"tmpData_files/image_3.jpg"}}),
+            showsCopy);
+  EXPECT_NE(WithCover(showsCopy), showsCopy);
   const std::string plain = kDeclaration + "<body><p>Text</p></body>";
-  EXPECT_EQ(WithCover(plain, ""), plain);
+  EXPECT_EQ(WithCover(plain, {}), plain);
 }
 
 // Dates as books and renderers write them, in XMP's form; anything else is
