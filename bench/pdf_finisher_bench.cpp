@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 
+#include "book_pdf.h"
 #include "html_preparer.h"
 #include "pdf_finisher.h"
 
@@ -44,7 +45,7 @@ void PrepareHtml(benchmark::State &state) {
   const std::string book = MakeBook(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     std::string html = book;
-    benchmark::DoNotOptimize(finishing::PrepareHtmlText(html, "", {}));
+    benchmark::DoNotOptimize(finishing::PrepareHtmlText(html, {}));
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * book.size()));
 }
@@ -56,7 +57,7 @@ void FinishPdf(benchmark::State &state) {
   std::filesystem::create_directories(folder);
   const std::string work = folder.string() + "/";
   std::string html = MakeBook(static_cast<int>(state.range(0)));
-  const finishing::FinishPlan plan = finishing::PrepareHtmlText(html, "", {});
+  const finishing::FinishPlan plan = finishing::PrepareHtmlText(html, {});
   WriteText(folder / "tmpData.htm", html);
   const std::string render = "wkhtmltopdf -q --encoding utf-8 --enable-local-file-access --allow '" +
                              work + "' '" + work + "tmpData.htm' '" + work + "rendered.pdf' 2>/dev/null";
@@ -66,11 +67,9 @@ void FinishPdf(benchmark::State &state) {
     return;
   }
   for (auto _ : state) {
-    state.PauseTiming();
-    std::filesystem::copy_file(folder / "rendered.pdf", folder / "tmpData.pdf",
-                               std::filesystem::copy_options::overwrite_existing);
-    state.ResumeTiming();
-    finishing::FinishPdf(work + "tmpData.pdf", work, plan, {"Title", "Author"});
+    const finishing::BookPdfPtr book = finishing::JoinPdfs({work + "rendered.pdf"});
+    finishing::FinishPdf(book->pdf, work, plan, {"Title", "Author"});
+    finishing::WritePdfFile(*book, work + "tmpData.pdf");
   }
   state.counters["pdf_bytes"] = static_cast<double>(std::filesystem::file_size(folder / "rendered.pdf"));
   std::filesystem::remove_all(folder);

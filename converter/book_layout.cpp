@@ -12,7 +12,6 @@ namespace layout {
 
 namespace {
 
-using finishing::ApplyEdits;
 using finishing::Attribute;
 using finishing::Edit;
 using finishing::Insertion;
@@ -67,19 +66,6 @@ bool IsLookUpReference(std::string_view tagText) {
                              Contains(title, "search"));
 }
 
-bool IsDictionaryMark(std::string_view tagText) {
-  return Lower(Attribute(tagText, "name").value_or("")) == "bookconv-kind" &&
-         Lower(Attribute(tagText, "content").value_or("")) == "dictionary";
-}
-
-bool IsDictionary(std::string_view html, const std::vector<Tag> &tags) {
-  return std::any_of(tags.begin(), tags.end(), [&](const Tag &tag) {
-    const std::string_view text = html.substr(tag.begin, tag.end - tag.begin);
-    return (tag.name == "meta" && IsDictionaryMark(text)) ||
-           (tag.name == "reference" && IsLookUpReference(text));
-  });
-}
-
 // A length as the MOBI attributes give it ("1em", "0pt", "-2", "10%"); a bare
 // number is in pixels. Nothing for any other text, which never reaches the
 // style.
@@ -111,12 +97,9 @@ std::optional<Edit> ParagraphStyle(std::string_view html, const Tag &tag) {
     style += "margin-top:" + *height + ";";
   if (style.empty())
     return std::nullopt;
-  if (Attribute(text, "style")) {
+  if (const auto own = Attribute(text, "style"); own && own->data() != nullptr) {
     // Ours go first inside the book's own style attribute.
-    const std::size_t value = text.find('=', Lower(text).find("style")) + 1;
-    const std::size_t quote = text.find_first_of("\"'", value);
-    const std::size_t at = quote == std::string_view::npos ? value : quote + 1;
-    return Insertion(tag.begin + at, style);
+    return Insertion(tag.begin + static_cast<std::size_t>(own->data() - text.data()), style);
   }
   const std::size_t close = text.ends_with("/>") ? text.size() - 2 : text.size() - 1;
   return Insertion(tag.begin + close, " style=\"" + style + "\"");
@@ -191,16 +174,22 @@ Edit StyleSheetPlace(std::string_view html, const std::vector<Tag> &tags, bool d
 
 } // namespace
 
-bool LayOutBook(std::string &html) {
-  const std::vector<Tag> tags = finishing::ScanTags(html);
-  const bool dictionary = IsDictionary(html, tags);
+bool HasLookUpReference(std::string_view html, const std::vector<Tag> &tags) {
+  return std::any_of(tags.begin(), tags.end(), [&](const Tag &tag) {
+    return tag.name == "reference" &&
+           IsLookUpReference(html.substr(tag.begin, tag.end - tag.begin));
+  });
+}
+
+std::vector<Edit> LayoutEdits(std::string_view html, const std::vector<Tag> &tags, bool dictionary,
+                              bool coverPageFirst) {
   std::vector<Edit> edits{StyleSheetPlace(html, tags, dictionary)};
-  bool shownSinceBreak = false;
+  bool shownSinceBreak = coverPageFirst;
   std::optional<std::size_t> lastBreak; // index of its edit
   std::size_t textFrom = 0;
   bool rawText = false;
   for (const Tag &tag : tags) {
-    if (!IsBlank(std::string_view(html).substr(textFrom, tag.begin - textFrom)))
+    if (!IsBlank(html.substr(textFrom, tag.begin - textFrom)))
       shownSinceBreak = true;
     if (!rawText)
       BreakLongWords(html, textFrom, tag.begin, edits);
@@ -210,7 +199,7 @@ bool LayOutBook(std::string &html) {
     else if (tag.name.starts_with('/') && HoldsRawText(std::string_view(tag.name).substr(1)))
       rawText = false;
     if (tag.name == "body") {
-      shownSinceBreak = false;
+      shownSinceBreak = coverPageFirst;
     } else if (tag.name == "mbp:pagebreak") {
       const bool keep = dictionary || shownSinceBreak;
       if (keep && !dictionary)
@@ -231,8 +220,7 @@ bool LayOutBook(std::string &html) {
     BreakLongWords(html, textFrom, html.size(), edits);
   if (lastBreak && !shownSinceBreak)
     edits[*lastBreak].text.clear();
-  ApplyEdits(html, std::move(edits));
-  return dictionary;
+  return edits;
 }
 
 } // namespace layout

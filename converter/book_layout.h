@@ -6,6 +6,9 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "html_tags.h"
 
 namespace layout {
 
@@ -16,10 +19,17 @@ inline constexpr std::string_view kPageBreak =
 // The element a dictionary's separator between two entries becomes.
 inline constexpr std::string_view kEntryBreak = "<div class=\"bookconv-entry\"></div>";
 
-// Rewrites `html` as described above. A page break with nothing to show since
-// the last one (or since the start of the body), or none after it, is
-// dropped: it would only leave an empty page. True when the book was laid out
-// as a dictionary.
-bool LayOutBook(std::string &html);
+// Whether the book's guide opens a look-up: a dictionary the library did not
+// know as one.
+bool HasLookUpReference(std::string_view html, const std::vector<finishing::Tag> &tags);
+
+// What laying out `html` (whose tags are `tags`) as described above changes,
+// for ApplyEdits. A page break with nothing to show since the last one (or
+// since the start of the body), or none after it, is dropped: it would only
+// leave an empty page. `coverPageFirst`: a cover page goes first in the body,
+// so a page break at its start has something before it.
+std::vector<finishing::Edit> LayoutEdits(std::string_view html,
+                                         const std::vector<finishing::Tag> &tags, bool dictionary,
+                                         bool coverPageFirst);
 
 } // namespace layout

@@ -10,21 +10,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "book_fonts.h"
-#include "book_layout.h"
 #include "finishing_step.h"
 #include "fixed_layout.h"
 #include "fixed_layout_plan.h"
 #include "fixed_pdf.h"
 #include "folder_images.h"
-#include "html_pieces.h"
+#include "html_stage.h"
 #include "interruption.h"
-#include "pdf_joiner.h"
 #include "render_pdf.h"
 #include "tarn_mobi.h"
 #include "common/whole_file.h"
@@ -36,7 +35,7 @@ struct WorkFiles {
   explicit WorkFiles(std::string workFolder)
       : folder(std::move(workFolder)), book(folder + "tmpData.mobi"), html(folder + "tmpData.htm"),
         images(folder + "tmpData_files"), pieces(folder + "tmpData_pieces"),
-        pdf(folder + "tmpData.pdf"), cookieJar(folder + "myjar.jar") {}
+        cookieJar(folder + "myjar.jar") {}
 
   // The first temporary name already in use by something the run would
   // overwrite or remove: a file (or link) at a file's name, or anything at the
@@ -44,7 +43,7 @@ struct WorkFiles {
   // needs that name then fails.
   std::optional<std::string> FirstTaken() const {
     struct stat status;
-    for (const std::string *path : {&book, &html, &pdf, &cookieJar})
+    for (const std::string *path : {&book, &html, &cookieJar})
       if (lstat(path->c_str(), &status) == 0 && !S_ISDIR(status.st_mode))
         return *path;
     for (const std::string *path : {&images, &pieces})
@@ -53,7 +52,7 @@ struct WorkFiles {
     return std::nullopt;
   }
 
-  std::string folder, book, html, images, pieces, pdf, cookieJar;
+  std::string folder, book, html, images, pieces, cookieJar;
 };
 
 __attribute__((format(printf, 1, 2))) void PrintError(const char *format, ...) {
@@ -153,10 +152,23 @@ std::vector<std::string> FactLines(MobiService *service, const char *name) {
   return lines;
 }
 
-// What the finishing step needs to know of the book, read before ClearUp.
-finishing::FinishingStep ReadFinishingDetails(MobiService *service,
-                                              const fixedlayout::LayoutFacts &layout) {
+// What the program needs to know of the book, read before ClearUp.
+struct BookFacts {
+  fixedlayout::LayoutFacts layout;
   finishing::BookDetails details;
+  stage::StageFacts stage;
+};
+
+// The cover's name when its file was written beside the HTML file.
+std::string WrittenCover(const WorkFiles &files, std::string name) {
+  std::error_code error;
+  return !name.empty() && std::filesystem::is_regular_file(files.folder + name, error) ? name : "";
+}
+
+BookFacts ReadBookFacts(MobiService *service, const WorkFiles &files) {
+  BookFacts book;
+  const fixedlayout::LayoutFacts &layout = book.layout = ReadLayoutFacts(service);
+  finishing::BookDetails &details = book.details;
   details.title = TakeText(service->GetTitle(service->data));
   details.author = TakeText(service->GetAuthor(service->data));
   details.fixedLayout = layout.fixed;
@@ -170,13 +182,15 @@ finishing::FinishingStep ReadFinishingDetails(MobiService *service,
   details.facts.asin = Fact(service, "asin");
   details.facts.subjects = FactLines(service, "subject");
   details.facts.startId = Fact(service, "start");
-  return finishing::FinishingStep(std::move(details),
-                                  TakeText(service->GetCoverImageName(service->data)));
+  book.stage.cover = {WrittenCover(files, TakeText(service->GetCoverImageName(service->data))),
+                      FactLines(service, "cover-copies")};
+  book.stage.startId = details.facts.startId;
+  book.stage.dictionary = Fact(service, "dictionary") == "true";
+  return book;
 }
 
 // Unpacks the copy of the book into the HTML file and the image folder.
-int Unpack(const WorkFiles &files, const char *input,
-           std::optional<finishing::FinishingStep> &finishing, fixedlayout::LayoutFacts &layout) {
+int Unpack(const WorkFiles &files, const char *input, BookFacts &facts) {
   MobiService *service = CreateMobiService();
   if (service == nullptr) {
     PrintError("out of memory: the book reader could not be started");
@@ -202,10 +216,8 @@ int Unpack(const WorkFiles &files, const char *input,
       PrintError("%s could not be unpacked: %s", input, UnpackFailure(unpacked));
       result = kNotUnpacked;
     }
-    if (result == kConverted) {
-      layout = ReadLayoutFacts(service);
-      finishing = ReadFinishingDetails(service, layout);
-    }
+    if (result == kConverted)
+      facts = ReadBookFacts(service, files);
   }
   service->ClearUp(service->data);
   FreeMobiService(service);
@@ -216,7 +228,6 @@ int Unpack(const WorkFiles &files, const char *input,
 // folder that stood at a file's name where it was.
 void RemoveTemporaries(const WorkFiles &files) {
   unlink(files.book.c_str());
-  unlink(files.pdf.c_str());
   for (const std::string *folder : {&files.images, &files.pieces}) {
     ClearFolder(*folder, 1);
     rmdir(folder->c_str());
@@ -239,28 +250,26 @@ int CopyBookIn(const WorkFiles &files, const char *input) {
   }
 }
 
-int CopyPdfOut(const WorkFiles &files, const char *output) {
-  const int copied = CopyBinaryFile(files.pdf.c_str(), output);
-  if (copied == 0)
-    return kConverted;
-  const int cause = errno;
-  if (copied == 4)
-    unlink(output); // a partial PDF is worse than none
-  PrintError("cannot write the PDF to %s: %s", output, std::strerror(cause));
-  return kOutputFolderMissing;
+// The base every piece gets, to find the pictures from its own folder.
+constexpr std::string_view kPieceBase = "<base href=\"../\"/>";
+
+int PiecesFailure(const char *input) {
+  PrintError("the pages of %s could not be written in the working folder", input);
+  return kRenderingFailed;
 }
 
-// Lays out the prepared book, cuts it into pieces and writes them into their
-// own folder, where each finds the pictures through its base address.
-std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files) {
+// The library's HTML, read once, and the folder for the pieces.
+std::optional<std::string> TakeHtml(const WorkFiles &files) {
   std::optional<std::string> html = textutil::ReadWholeFile(files.html);
   if (!html || mkdir(files.pieces.c_str(), 0700) != 0)
     return std::nullopt;
-  const bool dictionary = layout::LayOutBook(*html);
-  const std::vector<std::string> pieces =
-      layout::CutIntoPieces(*html, layout::PieceBytes(html->size(), std::thread::hardware_concurrency(), dictionary),
-                            "<base href=\"../\"/>");
-  html.reset();
+  return html;
+}
+
+// Writes each piece into the pieces' folder, where it finds the pictures
+// through its base address.
+std::optional<std::vector<RenderJob>> WritePieces(const WorkFiles &files,
+                                                  const std::vector<std::string> &pieces) {
   std::vector<RenderJob> jobs;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const std::string stem = files.pieces + "/piece_" + std::to_string(i + 1);
@@ -282,58 +291,51 @@ int Render(const WorkFiles &files, const std::vector<RenderJob> &jobs, const cha
   return kRenderingFailed;
 }
 
-// Renders the pieces and joins their PDFs into the one PDF of the book.
-int RenderBook(const WorkFiles &files, const std::vector<RenderJob> &jobs, const char *input) {
-  if (int result = Render(files, jobs, input))
-    return result;
-  if (jobs.size() == 1) {
-    if (std::rename(jobs.front().pdfPath.c_str(), files.pdf.c_str()) == 0)
-      return kConverted;
-    PrintError("the rendered PDF of %s could not be put in place: %s", input, std::strerror(errno));
-    return kRenderingFailed;
-  }
-  std::vector<std::string> parts;
-  for (const RenderJob &job : jobs)
-    parts.push_back(job.pdfPath);
-  try {
-    finishing::JoinPdfs(parts, files.pdf);
-  } catch (const std::exception &error) {
-    PrintError("the rendered pieces of %s could not be joined: %s", input, error.what());
-    return kRenderingFailed;
-  }
-  return kConverted;
-}
+// What rendering leaves for the finishing step.
+struct Rendered {
+  finishing::FinishPlan plan;
+  finishing::PdfBuilder build;
+};
 
-int PiecesFailure(const char *input) {
-  PrintError("the pages of %s could not be written in the working folder", input);
-  return kRenderingFailed;
-}
-
-// A reflowable book: laid out as a printed book, cut into pieces, rendered.
-int RenderReflowable(const WorkFiles &files, const char *input,
-                     finishing::FinishingStep &finishing) {
+// A reflowable book: prepared, laid out as a printed book and cut into
+// pieces in memory, the pieces rendered side by side.
+int RenderReflowable(const WorkFiles &files, const char *input, const BookFacts &facts,
+                     Rendered &rendered) {
   ConvertFolderImages(files.images, 1);
   if (interruption::Signal() != 0)
     return kInterrupted;
-  finishing.PrepareHtml(files.html);
-  const auto jobs = WritePieces(files);
+  std::optional<std::string> html = TakeHtml(files);
+  if (!html)
+    return PiecesFailure(input);
+  stage::StagedBook book = stage::StageBook(std::move(*html), facts.stage,
+                                            std::thread::hardware_concurrency(), kPieceBase);
+  const auto jobs = WritePieces(files, book.pieces);
   if (!jobs)
     return PiecesFailure(input);
+  book.pieces = {};
   const BookFonts fonts(files.images);
-  return RenderBook(files, *jobs, input);
+  if (int result = Render(files, *jobs, input))
+    return result;
+  std::vector<std::string> parts;
+  for (const RenderJob &job : *jobs)
+    parts.push_back(job.pdfPath);
+  rendered = {std::move(book.plan), [parts] { return finishing::JoinPdfs(parts); }};
+  return kConverted;
 }
 
 // A fixed-layout book: one PDF page for each page of the book, picture pages
 // built from the pictures' own bytes, the other pages rendered one by one.
-int RenderFixedLayout(const WorkFiles &files, const char *input,
-                      finishing::FinishingStep &finishing, const fixedlayout::LayoutFacts &layout) {
-  finishing.PrepareHtml(files.html);
-  const std::optional<std::string> html = textutil::ReadWholeFile(files.html);
-  if (!html || mkdir(files.pieces.c_str(), 0700) != 0)
+int RenderFixedLayout(const WorkFiles &files, const char *input, const BookFacts &facts,
+                      Rendered &rendered) {
+  std::optional<std::string> html = TakeHtml(files);
+  if (!html)
     return PiecesFailure(input);
+  rendered.plan = finishing::PrepareHtmlText(*html, facts.stage.cover, facts.stage.startId);
+  // A fixed layout's pages are the book's own, and so are their numbers.
+  rendered.plan.numberPages = false;
   const fixedlayout::PlanFolders folders{files.folder, files.images, files.pieces};
   const fixedlayout::FixedBook book =
-      fixedlayout::CutIntoPages(*html, layout, [&](const std::string &address) {
+      fixedlayout::CutIntoPages(*html, facts.layout, [&](const std::string &address) {
         return fixedlayout::PictureSize(folders, address);
       });
   if (book.pages.empty()) {
@@ -352,10 +354,27 @@ int RenderFixedLayout(const WorkFiles &files, const char *input,
     if (int result = Render(files, plan->jobs, input))
       return result;
   }
+  rendered.build = [pages = plan->pages] { return finishing::BuildFixedLayoutPdf(pages); };
+  return kConverted;
+}
+
+// Puts the rendered PDF together, finishes it in memory and writes it once,
+// at the output path.
+int DeliverPdf(const Rendered &rendered, const WorkFiles &files, const BookFacts &facts,
+               const char *input, const char *output) {
   try {
-    finishing::WriteFixedLayoutPdf(plan->pages, files.pdf);
+    const auto book =
+        finishing::FinishedPdf(rendered.build, files.folder, rendered.plan, facts.details);
+    if (interruption::Signal() != 0)
+      return kInterrupted;
+    finishing::WritePdfFile(*book, output);
+  } catch (const finishing::PdfFileError &error) {
+    PrintError("cannot write the PDF to %s: %s", output, error.what());
+    return kOutputFolderMissing;
   } catch (const std::exception &error) {
-    PrintError("the pages of %s could not be put together: %s", input, error.what());
+    PrintError(facts.layout.fixed ? "the pages of %s could not be put together: %s"
+                                  : "the rendered pieces of %s could not be joined: %s",
+               input, error.what());
     return kRenderingFailed;
   }
   return kConverted;
@@ -364,18 +383,15 @@ int RenderFixedLayout(const WorkFiles &files, const char *input,
 int RunPipeline(const WorkFiles &files, const char *input, const char *output) {
   if (int result = CopyBookIn(files, input))
     return result;
-  std::optional<finishing::FinishingStep> finishing;
-  fixedlayout::LayoutFacts layout;
-  if (int result = Unpack(files, input, finishing, layout))
+  BookFacts facts;
+  if (int result = Unpack(files, input, facts))
     return result;
   unlink(files.book.c_str());
-  if (int result = layout.fixed ? RenderFixedLayout(files, input, *finishing, layout)
-                                : RenderReflowable(files, input, *finishing))
+  Rendered rendered;
+  if (int result = facts.layout.fixed ? RenderFixedLayout(files, input, facts, rendered)
+                                      : RenderReflowable(files, input, facts, rendered))
     return result;
-  finishing->FinishPdf(files.pdf, files.folder);
-  if (interruption::Signal() != 0)
-    return kInterrupted;
-  return CopyPdfOut(files, output);
+  return DeliverPdf(rendered, files, facts, input, output);
 }
 
 } // namespace

@@ -12,9 +12,9 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
-#include "common/c_file.h"
+#include "book_pdf.h"
 #include "html_preparer.h"
-#include "pdf_joiner.h"
+#include "common/c_file.h"
 
 namespace finishing {
 
@@ -185,29 +185,24 @@ QPDFPageObjectHelper PicturePage(QPDF &pdf, const FixedPage &page,
 
 } // namespace
 
-void WriteFixedLayoutPdf(const std::vector<FixedPage> &pages, const std::string &pdfPath) {
-  QPDF pdf;
+BookPdfPtr BuildFixedLayoutPdf(const std::vector<FixedPage> &pages) {
+  BookPdfPtr book(new BookPdf);
+  QPDF &pdf = book->pdf;
   pdf.emptyPDF();
   QPDFPageDocumentHelper document(pdf);
   auto files = std::make_shared<PictureFiles>();
-  // Rendered pages keep referring to their own files until the PDF is written.
-  std::vector<std::unique_ptr<QPDF>> rendered;
   for (const FixedPage &page : pages) {
     if (page.renderedPdf.empty()) {
       document.addPage(PicturePage(pdf, page, files), false);
       continue;
     }
-    rendered.push_back(std::make_unique<QPDF>());
-    rendered.back()->setSuppressWarnings(true);
-    rendered.back()->processFile(page.renderedPdf.c_str());
-    const auto renderedPages = QPDFPageDocumentHelper(*rendered.back()).getAllPages();
+    const auto renderedPages = QPDFPageDocumentHelper(book->Load(page.renderedPdf)).getAllPages();
     if (renderedPages.empty())
       throw std::runtime_error("the renderer wrote no page in " + page.renderedPdf);
     document.addPage(renderedPages.front(), false);
     AddMarkers(pdf, document.getAllPages().back(), page);
   }
-  // The pictures stay exactly the book's bytes.
-  WriteStreamsAsTheyAre(pdf, pdfPath);
+  return book;
 }
 
 } // namespace finishing

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf_joiner.h"
 #include "picture_file.h"
 
 namespace finishing {
@@ -23,9 +24,9 @@ struct FixedPage {
   std::vector<std::string> markKeys;
 };
 
-// Writes `pages` in order as the PDF `pdfPath`. Throws std::exception when a
-// picture or rendered page cannot be read or the file cannot be written;
-// `pdfPath` is then left as it was.
-void WriteFixedLayoutPdf(const std::vector<FixedPage> &pages, const std::string &pdfPath);
+// The PDF of `pages` in order; the pictures are read, exactly the book's
+// bytes, when it is written. Throws std::exception when a rendered page cannot
+// be read.
+BookPdfPtr BuildFixedLayoutPdf(const std::vector<FixedPage> &pages);
 
 } // namespace finishing

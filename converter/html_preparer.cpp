@@ -5,17 +5,11 @@
 #include <cstdio>
 #include <optional>
 #include <set>
-#include <stdexcept>
 
-#include "html_tags.h"
 #include "pdf_text.h"
 #include "common/text_util.h"
-#include "common/whole_file.h"
 
 namespace finishing {
-
-using textutil::ReadWholeFile;
-using textutil::ReplaceFile;
 
 namespace {
 
@@ -35,7 +29,7 @@ std::optional<std::string> NumberAfter(std::string_view value, std::string_view 
 // The book as a list of tags, with the questions the preparation asks of them.
 class TaggedHtml {
 public:
-  explicit TaggedHtml(std::string_view html) : html_(html), tags_(ScanTags(html)) {}
+  TaggedHtml(std::string_view html, const std::vector<Tag> &tags) : html_(html), tags_(tags) {}
 
   const std::vector<Tag> &Tags() const { return tags_; }
   std::string_view Text(const Tag &tag) const {
@@ -77,7 +71,7 @@ public:
 
 private:
   std::string_view html_;
-  std::vector<Tag> tags_;
+  const std::vector<Tag> &tags_;
 };
 
 bool IsOneOf(const std::string &name, std::initializer_list<std::string_view> names) {
@@ -300,33 +294,16 @@ std::string CoverPage(const std::string &coverImage) {
          textutil::XmlEscaped(coverImage) + "\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
 }
 
-// True when a picture of the book is the cover file or a copy of it.
-bool ShowsCover(const TaggedHtml &html, const std::string &coverImage,
-                const std::filesystem::path &htmlFolder) {
-  const auto cover = ReadWholeFile(htmlFolder / coverImage);
+// True when a picture of the book is the cover or a copy of it.
+bool ShowsCover(const TaggedHtml &html, const BookCover &cover) {
   const auto &tags = html.Tags();
   for (std::size_t i = 0; i < tags.size(); ++i) {
-    if (tags[i].name != "img")
-      continue;
-    const auto src = html.AttributeOf(i, "src");
-    if (!src || src->empty())
-      continue;
-    if (*src == coverImage)
-      return true;
-    std::error_code error;
-    const auto picture = htmlFolder / std::string(*src);
-    if (cover && std::filesystem::file_size(picture, error) == cover->size() && !error &&
-        ReadWholeFile(picture) == cover)
+    const auto src = tags[i].name == "img" ? html.AttributeOf(i, "src") : std::nullopt;
+    if (src && (*src == cover.image ||
+                std::find(cover.copies.begin(), cover.copies.end(), *src) != cover.copies.end()))
       return true;
   }
   return false;
-}
-
-bool NeedsCoverPage(const TaggedHtml &html, const std::string &coverImage,
-                    const std::filesystem::path &htmlFolder) {
-  std::error_code error;
-  return !coverImage.empty() && std::filesystem::is_regular_file(htmlFolder / coverImage, error) &&
-         !ShowsCover(html, coverImage, htmlFolder);
 }
 
 // Where the cover page goes: at the start of the body, else after the XML
@@ -364,12 +341,12 @@ std::string IdMarkKey(std::string_view id) {
   return key;
 }
 
-FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
-                           const std::filesystem::path &htmlFolder, std::string_view startId) {
-  const TaggedHtml tagged(html);
-  FinishPlan plan;
-  std::vector<Edit> insertions;
-  const auto &tags = tagged.Tags();
+Preparation PrepareEdits(std::string_view html, const std::vector<Tag> &tags,
+                         const BookCover &cover, std::string_view startId) {
+  const TaggedHtml tagged(html, tags);
+  Preparation preparation;
+  FinishPlan &plan = preparation.plan;
+  std::vector<Edit> &insertions = preparation.edits;
   const auto linked = LinkedIds(tagged);
   const auto isStart = [startId](std::optional<std::string_view> id) {
     return !startId.empty() && id == startId;
@@ -412,26 +389,18 @@ FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
       plan.outline.push_back(std::move(heading.entry));
     }
 
-  if (NeedsCoverPage(tagged, coverImage, htmlFolder)) {
-    insertions.push_back(Insertion(CoverPlace(tagged), CoverPage(coverImage)));
+  if (!cover.image.empty() && !ShowsCover(tagged, cover)) {
+    insertions.push_back(Insertion(CoverPlace(tagged), CoverPage(cover.image)));
     plan.firstNumberedPage = 1;
+    preparation.coverPage = true;
   }
-  ApplyEdits(html, std::move(insertions));
-  return plan;
+  return preparation;
 }
 
-FinishPlan PrepareHtmlFile(const std::string &htmlPath, const std::string &coverImage,
-                           std::string_view startId) {
-  auto html = ReadWholeFile(htmlPath);
-  if (!html)
-    throw std::runtime_error("cannot read " + htmlPath);
-  const std::filesystem::path folder = std::filesystem::path(htmlPath).parent_path();
-  FinishPlan plan = PrepareHtmlText(*html, coverImage, folder, startId);
-
-  ReplaceFile(htmlPath, [&](std::FILE *file) {
-    std::fwrite(html->data(), 1, html->size(), file);
-  });
-  return plan;
+FinishPlan PrepareHtmlText(std::string &html, const BookCover &cover, std::string_view startId) {
+  Preparation preparation = PrepareEdits(html, ScanTags(html), cover, startId);
+  ApplyEdits(html, std::move(preparation.edits));
+  return std::move(preparation.plan);
 }
 
 } // namespace finishing

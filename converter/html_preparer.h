@@ -8,10 +8,12 @@
 // place lands; the finisher reads them back as destinations and drops them.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "html_tags.h"
+#include "tarn_mobi.h"
 
 namespace finishing {
 
@@ -30,9 +32,8 @@ std::string AnchorMarkKey(std::string_view digits);
 // "fileposN" (leading zeros aside), else a key of letters, digits and "_".
 std::string IdMarkKey(std::string_view id);
 
-// The id of the book's contents list, which the library writes as nested
-// <ol> lists of links in a hidden <nav>.
-inline constexpr std::string_view kContentsNavId = "bookconv-contents";
+// The id of the library's contents list.
+inline constexpr std::string_view kContentsNavId = MOBI_CONTENTS_NAV_ID;
 
 struct OutlineEntry {
   std::string title; // UTF-8
@@ -53,19 +54,33 @@ struct FinishPlan {
   std::size_t firstNumberedPage = 0;
 };
 
-// Adds the markers to `html` (the library's UTF-8 output) and returns the
-// outline. Every anchor "fileposN" and every element whose id a "#" link names
-// gets a marker, and so does the element whose id is `startId`, where reading
-// starts; every "#ID" link becomes a link of kLinkScheme. `coverImage` is the
-// library's cover name, relative to `htmlFolder`;
-// a cover page showing it goes first when that file exists and no picture of
-// the book is that file or a copy of it. An empty name adds no cover.
-FinishPlan PrepareHtmlText(std::string &html, const std::string &coverImage,
-                           const std::filesystem::path &htmlFolder, std::string_view startId = {});
+// The library's cover: its picture, relative to the HTML file's folder, when
+// that file was written (else empty), and the pictures of the book written
+// with the same bytes under other names.
+struct BookCover {
+  BookCover(std::string image = {}, std::vector<std::string> copies = {})
+      : image(std::move(image)), copies(std::move(copies)) {}
+  std::string image;
+  std::vector<std::string> copies;
+};
 
-// Rewrites the HTML file at `htmlPath` with PrepareHtmlText. Throws
-// std::runtime_error, leaving the file as it was, when it cannot.
-FinishPlan PrepareHtmlFile(const std::string &htmlPath, const std::string &coverImage,
+struct Preparation {
+  FinishPlan plan;
+  std::vector<Edit> edits; // for ApplyEdits
+  bool coverPage = false;  // whether the edits put a cover page first
+};
+
+// What preparing `html` (the library's UTF-8 output, whose tags are `tags`)
+// changes, and the outline. Every anchor "fileposN" and every element whose
+// id a "#" link names gets a marker, and so does the element whose id is
+// `startId`, where reading starts; every "#ID" link becomes a link of
+// kLinkScheme. A cover page showing `cover` goes first when the book shows
+// neither its picture nor a copy.
+Preparation PrepareEdits(std::string_view html, const std::vector<Tag> &tags,
+                         const BookCover &cover, std::string_view startId = {});
+
+// Prepares `html` in place with PrepareEdits.
+FinishPlan PrepareHtmlText(std::string &html, const BookCover &cover,
                            std::string_view startId = {});
 
 } // namespace finishing

@@ -49,7 +49,11 @@ bool OpensElement(const Tag &tag, std::string_view tagText) {
 }
 
 void ApplyEdits(std::string &html, std::vector<Edit> edits) {
-  std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.begin < b.begin; });
+  // At one place the insertions go first: they cannot follow a replacement
+  // that begins there.
+  std::stable_sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) {
+    return a.begin != b.begin ? a.begin < b.begin : a.end == a.begin && b.end != b.begin;
+  });
   std::size_t added = 0;
   for (const Edit &edit : edits)
     added += edit.text.size();
@@ -57,6 +61,8 @@ void ApplyEdits(std::string &html, std::vector<Edit> edits) {
   out.reserve(html.size() + added);
   std::size_t copied = 0;
   for (const Edit &edit : edits) {
+    if (edit.begin < copied || edit.end < edit.begin || edit.end > html.size())
+      continue; // overlaps a replacement already made, or lies outside the text
     out.append(html, copied, edit.begin - copied);
     out += edit.text;
     copied = edit.end;

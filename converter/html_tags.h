@@ -37,8 +37,9 @@ struct Edit {
 
 inline Edit Insertion(std::size_t at, std::string text) { return {at, at, std::move(text)}; }
 
-// Applies edits that do not overlap, in one pass; edits at one place keep
-// their order.
+// Applies edits in one pass. At one place, insertions go before a
+// replacement and keep their order; an edit that overlaps one before it is
+// left out.
 void ApplyEdits(std::string &html, std::vector<Edit> edits);
 
 using textutil::Attribute;

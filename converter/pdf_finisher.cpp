@@ -6,25 +6,19 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include "page_numbers.h"
 #include "pdf_text.h"
 #include "common/text_util.h"
-#include "common/whole_file.h"
 #include "xmp_metadata.h"
 
 namespace finishing {
-
-using textutil::ReadWholeFile;
-using textutil::ReplaceFile;
 
 namespace {
 
@@ -393,30 +387,11 @@ void BlankAllTraces(QPDF &pdf, const FolderTraces &traces) {
     BlankTraces(object, traces);
 }
 
-void WriteOver(QPDF &pdf, const std::string &pdfPath) {
-  ReplaceFile(pdfPath, [&](std::FILE *file) {
-    QPDFWriter writer(pdf);
-    writer.setOutputFile(pdfPath.c_str(), file, false);
-    // The page streams stay exactly as the renderer compressed them.
-    writer.setCompressStreams(false);
-    writer.setDecodeLevel(qpdf_dl_none);
-    writer.write();
-  });
-}
-
 } // namespace
 
-void FinishPdf(const std::string &pdfPath, const std::string &workFolder, const FinishPlan &plan,
+void FinishPdf(QPDF &pdf, const std::string &workFolder, const FinishPlan &plan,
                const BookDetails &details) {
   const FolderTraces traces(workFolder);
-  // Read whole: qpdf seeks for every object it loads, and on a file each seek
-  // is a system call.
-  const std::optional<std::string> rendered = ReadWholeFile(pdfPath);
-  if (!rendered)
-    throw std::runtime_error("cannot read " + pdfPath);
-  QPDF pdf;
-  pdf.setSuppressWarnings(true);
-  pdf.processMemoryFile(pdfPath.c_str(), rendered->data(), rendered->size());
   std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
   const Places places = TakeMarkers(pages);
   ResolveLinks(pages, places, traces);
@@ -431,7 +406,6 @@ void FinishPdf(const std::string &pdfPath, const std::string &workFolder, const 
   BlankAllTraces(pdf, traces);
   // After the blanking, so that the packet copies no trace of the folder.
   SetCatalogMetadata(pdf, details.facts);
-  WriteOver(pdf, pdfPath);
 }
 
 } // namespace finishing

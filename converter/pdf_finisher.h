@@ -9,6 +9,8 @@
 
 #include "html_preparer.h"
 
+class QPDF;
+
 namespace finishing {
 
 // The book's facts besides its title and author, UTF-8 as the library gives
@@ -37,7 +39,7 @@ struct BookDetails {
   bool rightToLeft = false;
 };
 
-// Rewrites the PDF at `pdfPath`, rendered from HTML prepared with `plan`:
+// Finishes `pdf`, rendered from HTML prepared with `plan`:
 // - each marker annotation becomes a destination and is removed;
 // - each link to an element id ("#fileposN", "#chapter1") jumps to its
 //   marker's place; a link whose target has no place, and any other link
@@ -50,8 +52,8 @@ struct BookDetails {
 //   language, and viewers asked to show the title;
 // - for a right-to-left book, the reading direction R2L;
 // - no string of the file is left holding the working folder's path.
-// Throws std::exception when it cannot, and then leaves the file untouched.
-void FinishPdf(const std::string &pdfPath, const std::string &workFolder, const FinishPlan &plan,
+// Throws std::exception when it cannot; `pdf` may then be finished in part.
+void FinishPdf(QPDF &pdf, const std::string &workFolder, const FinishPlan &plan,
                const BookDetails &details);
 
 } // namespace finishing

@@ -36,6 +36,10 @@ extern "C" {
 #define MOBI_ERR_RESOURCE 14   /* MobiToHtml: a picture or font file (or its folder) not written */
 #define MOBI_ERR_TEXT_SIZE 15  /* MobiToHtml: the text decodes to more than any book holds */
 
+/* The id of the hidden <nav> in which MobiToHtml writes the book's contents,
+ * as nested <ol> lists of links, when the book has a contents index. */
+#define MOBI_CONTENTS_NAV_ID "bookconv-contents"
+
 /* The handle record; opaque to callers. */
 typedef struct MobiData MobiData;
 
@@ -55,7 +59,10 @@ typedef struct MobiService {
    *   "original-resolution" 126, "language" 524, "primary-writing-mode" 525,
    *   "page-progression-direction" 527.
    * And "start": the id of the HTML element where reading starts (the
-   * guide's "text" reference, else EXTH 116), when it lies in the text. */
+   * guide's "text" reference, else EXTH 116), when it lies in the text;
+   * "dictionary": "true" for a book with a look-up index of its own (or
+   * EXTH's dictionary marks), else none; "cover-copies": the pictures
+   * written with the same bytes as the cover, under other names. */
   char *(*GetMetadata)(MobiData *data, const char *name);
 } MobiService;
 

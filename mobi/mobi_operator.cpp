@@ -194,12 +194,15 @@ int MobiOperator::ProcessMetaInfo() {
   for (const ByteReader &resource : Kf8ResourceRecords(records->All(), sections))
     AddRescFacts(resource, facts);
   dictionary = dictionary || exth.dictionary;
+  coverRecord.reset();
   if (exth.coverOffset == ExthFields::kNone)
     return MOBI_OK;
   const std::uint64_t coverIndex = std::uint64_t{record0->firstImageRecord} + exth.coverOffset;
   if (coverIndex > INT32_MAX)
     return MOBI_OK;
   const int result = GenImage(static_cast<std::int32_t>(coverIndex), imageNames.front());
+  if (result == MOBI_OK && !imageNames.front().empty())
+    coverRecord = static_cast<std::uint32_t>(coverIndex);
   return result == kNoImage ? MOBI_OK : result;
 }
 
@@ -229,9 +232,10 @@ int MobiOperator::ProcessTextRecord(const char *path) {
     AddFileposTargets(anchors, {*start}, text.size());
     facts.insert_or_assign("start", "filepos" + std::to_string(*start));
   }
-  return WriteBookHtml(
-      path, text, anchors,
-      {record0->textEncoding == 1252, dictionary, ContentsNav(FileposContents(ncx))});
+  if (dictionary)
+    facts.insert_or_assign("dictionary", "true");
+  return WriteBookHtml(path, text, anchors,
+                       {record0->textEncoding == 1252, ContentsNav(FileposContents(ncx))});
 }
 
 int MobiOperator::ProcessKf8Rendition(const std::string &path) {
@@ -244,6 +248,7 @@ int MobiOperator::ProcessKf8Rendition(const std::string &path) {
     imageNames.front() = unpacked.coverName;
   if (!unpacked.startId.empty())
     facts.insert_or_assign("start", unpacked.startId);
+  NoteCoverCopies(unpacked.coverCopies);
   return result;
 }
 
@@ -254,14 +259,29 @@ int MobiOperator::ProcessImageRecord() {
   // Entry N belongs to image number N whether or not its record was written,
   // so every recindex finds its own picture. The walk ends with the section.
   const std::uint32_t end = std::min<std::uint32_t>(TextSection().end, INT32_MAX);
+  std::vector<std::string> coverCopies;
   for (std::uint32_t index = first; index < end; ++index) {
     std::string name;
     const int result = GenImage(static_cast<std::int32_t>(index), name);
     if (result != MOBI_OK && result != kNoImage)
       return result;
+    if (!name.empty() && coverRecord && index != *coverRecord &&
+        std::ranges::equal(records->Record(index).Bytes(), records->Record(*coverRecord).Bytes()))
+      coverCopies.push_back(name);
     imageNames.push_back(std::move(name));
   }
+  NoteCoverCopies(coverCopies);
   return MOBI_OK;
+}
+
+void MobiOperator::NoteCoverCopies(const std::vector<std::string> &names) {
+  std::string joined;
+  for (const std::string &name : names)
+    joined += (joined.empty() ? "" : "\n") + name;
+  if (joined.empty())
+    facts.erase("cover-copies");
+  else
+    facts.insert_or_assign("cover-copies", joined);
 }
 
 int MobiOperator::GenImage(std::int32_t index, std::string &name) {

@@ -57,6 +57,8 @@ public:
   int ProcessKf8Rendition(const std::string &path);
   int ProcessTextRecord(const char *path);
   int ProcessImageRecord();
+  // Sets the fact "cover-copies": `names`, joined by newlines.
+  void NoteCoverCopies(const std::vector<std::string> &names);
   // Writes picture record `index` of the MOBI6 section into the image folder:
   // 0 and `name` set to its entry for the HTML; kNoImage when the record is
   // no picture; 14 when its file cannot be written.
@@ -85,4 +87,5 @@ private:
   bool dictionary = false;
   BookFacts facts;
   std::optional<std::uint32_t> exthStart; // EXTH 116 of the text section's header
+  std::optional<std::uint32_t> coverRecord; // the MOBI6 cover picture's record
 };

@@ -28,6 +28,7 @@
 #include "book_layout.h"
 #include "convert_book.h"
 #include "html_pieces.h"
+#include "html_tags.h"
 #include "linked_text.h"
 #include "mobi_writer.h"
 #include "pdf_joiner.h"
@@ -36,6 +37,12 @@
 #include "test_files.h"
 
 namespace {
+
+// Lays `html` out as the program does a book the library does not call a
+// dictionary.
+void LayOut(std::string &html) {
+  finishing::ApplyEdits(html, layout::LayoutEdits(html, finishing::ScanTags(html), false, false));
+}
 
 namespace fs = std::filesystem;
 using testbook::LinkedText;
@@ -206,7 +213,7 @@ TEST(BookPieces, PiecesGiveTheTextOfTheWholeWithoutEmptyPages) {
             std::to_string(part) + "</h3>" + Prose(part, 3000) + "</div><mbp:pagebreak/>";
   }
   html += "</div></blockquote></body></html>";
-  layout::LayOutBook(html);
+  LayOut(html);
   testbook::WriteFile(folder + "whole.htm", testbook::ToBytes(html));
   const auto pieces = layout::CutIntoPieces(html, 2000, "");
   ASSERT_GT(pieces.size(), 6u);
@@ -222,7 +229,7 @@ TEST(BookPieces, PiecesGiveTheTextOfTheWholeWithoutEmptyPages) {
   const int rendered = RenderPdfs(jobs, folder);
   testing::internal::GetCapturedStdout();
   ASSERT_NE(rendered, 0);
-  finishing::JoinPdfs(parts, folder + "joined.pdf");
+  finishing::WritePdfFile(*finishing::JoinPdfs(parts), folder + "joined.pdf");
 
   EXPECT_EQ(Words(testbook::PdfText(folder + "joined.pdf")),
             Words(testbook::PdfText(folder + "whole.pdf")));
@@ -322,7 +329,7 @@ namespace {
 // The height of `word` on the first page of `html` laid out and rendered, and
 // the PDF's text with its whitespace taken out.
 std::pair<double, std::string> RenderLaidOut(std::string html, const std::string &folder) {
-  layout::LayOutBook(html);
+  LayOut(html);
   testbook::WriteFile(folder + "book.htm", testbook::ToBytes(html));
   testing::internal::CaptureStdout();
   const int rendered = RenderPdf(folder + "book.htm", folder + "book.pdf", folder);

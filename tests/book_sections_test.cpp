@@ -168,28 +168,57 @@ TEST_F(UnpackSectionsTest, AKf8OnlyBookIsRefusedBeforeAnythingIsWritten) {
   EXPECT_FALSE(std::filesystem::exists(scratch.File("book_files")));
 }
 
-TEST_F(UnpackSectionsTest, DictionariesAreMarkedRightAfterTheDeclaration) {
-  const std::string marked = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-                             "<meta name=\"bookconv-kind\" content=\"dictionary\"/><p>word</p>";
+TEST_F(UnpackSectionsTest, DictionariesAreToldByTheirFactNotInTheirText) {
+  const std::string html = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><p>word</p>";
   BookSpec spec;
   spec.textRecords = {ToBytes("<p>word</p>")};
   ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
-  EXPECT_EQ(Html(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?><p>word</p>");
+  EXPECT_EQ(book.GetFact("dictionary"), std::nullopt);
   spec.orthographicIndex = 3;
   ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
-  EXPECT_EQ(Html(), marked);
+  EXPECT_EQ(book.GetFact("dictionary"), "true");
+  EXPECT_EQ(Html(), html);
   // A book whose writer named its contents index in the orthographic slot
   // too is no dictionary.
   spec.ncxIndex = 3;
   ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
-  EXPECT_EQ(Html().find("bookconv-kind"), std::string::npos);
+  EXPECT_EQ(book.GetFact("dictionary"), std::nullopt);
   spec.ncxIndex.reset();
   for (const std::uint32_t type : {531u, 532u}) {
     spec.orthographicIndex = 0xFFFFFFFF;
     spec.exth = {{type, ToBytes("en")}};
     ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
-    EXPECT_EQ(Html(), marked) << type;
+    EXPECT_EQ(book.GetFact("dictionary"), "true") << type;
+    EXPECT_EQ(Html(), html) << type;
   }
+}
+
+// The program shows the cover on a page of its own unless the book shows it:
+// itself, or a picture with the same bytes under another name.
+TEST_F(UnpackSectionsTest, PicturesWithTheCoversBytesAreNamedAsItsCopies) {
+  BookSpec spec;
+  spec.textRecords = {ToBytes("<p>word</p>")};
+  spec.imageRecords = {kGif, ToBytes("GIF89a-other"), kGif};
+  spec.exth = {{201, testbook::U32(0)}};
+  ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
+  EXPECT_EQ(book.GetCoverImageName(), "book_files/image_1.gif");
+  EXPECT_EQ(book.GetFact("cover-copies"), "book_files/image_3.gif");
+  spec.exth = {{201, testbook::U32(1)}};
+  ASSERT_EQ(Unpack(testbook::BuildBook(spec)), MOBI_OK);
+  EXPECT_EQ(book.GetFact("cover-copies"), std::nullopt);
+}
+
+TEST(BookSectionsCorpus, AKf8BooksCopyOfItsCoverIsNamed) {
+  SKIP_WITHOUT_CORPUS();
+  testbook::ScratchFolder scratch;
+  MobiOperator book;
+  const auto path = testbook::CorpusFolder() / "kf8-calibre-checkmate-46img.azw3";
+  ASSERT_EQ(book.Init(path.c_str()), MOBI_OK);
+  ASSERT_EQ(book.UnpackBook(scratch.File("tmpData.htm").c_str()), MOBI_OK);
+  const auto copies = book.GetFact("cover-copies");
+  ASSERT_TRUE(copies.has_value());
+  EXPECT_EQ(testbook::ReadFile(scratch.File(*copies)),
+            testbook::ReadFile(scratch.File(book.GetCoverImageName())));
 }
 
 // The real books: every book unpacks, KF8-only ones from their rendition,

@@ -205,20 +205,20 @@ TEST(ConvertBookFailures, DamagedHuffDictionaryExitsFiveAndLeavesTheFolder) {
   ExpectRefusedBook(spec, kNotUnpacked, "HUFF/CDIC");
 }
 
-TEST(ConvertBookFailures, RenderingThatCannotWriteItsPdfExitsSix) {
+// The finished PDF is written once, straight to the output; when that fails,
+// the exit is 3 with one Error line, nothing is left in the working folder,
+// and a device given as the output stays in place.
+TEST(ConvertBookFailures, AnOutputThatCannotBeWrittenExitsThree) {
+  if (!fs::exists("/dev/full"))
+    GTEST_SKIP() << "no /dev/full on this system";
   BookInFolders setup(IllustratedBook());
-  // A folder stands where the PDF is to be written; the working folder is
-  // given without its final "/", which must not send the files elsewhere.
-  fs::create_directory(setup.work + "/tmpData.pdf");
   const auto before = Snapshot(setup.work);
-  const auto parentBefore = Snapshot(setup.scratch.Path());
-  const Outcome outcome = Convert(setup.input, setup.output, setup.work);
-  EXPECT_EQ(outcome.result, kRenderingFailed);
-  ExpectErrorNaming(outcome, "rendered");
-  EXPECT_NE(outcome.out.find("httpErrorCode: 0\n"), std::string::npos);
+  const Outcome outcome = Convert(setup.input, "/dev/full", setup.work);
+  EXPECT_EQ(outcome.result, kOutputFolderMissing);
+  ExpectErrorNaming(outcome, "cannot write the PDF to /dev/full");
+  EXPECT_EQ(ErrorLines(outcome.err).size(), 1u) << outcome.err;
   EXPECT_EQ(Snapshot(setup.work), before);
-  EXPECT_EQ(Snapshot(setup.scratch.Path()), parentBefore);
-  EXPECT_FALSE(fs::exists(setup.output));
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
 TEST(ConvertBook, IllustratedBookBecomesAPdfWithItsWordsAndPictures) {

@@ -4,12 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
 #include "pdf_text.h"
-#include "test_files.h"
 #include "xmp_metadata.h"
 
 namespace {
@@ -26,7 +21,7 @@ std::string Marker(const std::string &key) {
 
 // Prepares `html` with no cover; returns the prepared text.
 std::string Prepared(std::string html, FinishPlan *plan = nullptr) {
-  FinishPlan result = finishing::PrepareHtmlText(html, "", {});
+  FinishPlan result = finishing::PrepareHtmlText(html, {});
   if (plan != nullptr)
     *plan = result;
   return html;
@@ -182,59 +177,33 @@ TEST(HtmlPreparer, NoContentsAndNoHeadingsGiveNoOutline) {
   EXPECT_TRUE(plan.outline.empty());
 }
 
-class CoverPage : public ::testing::Test {
-protected:
-  void SetUp() override {
-    std::filesystem::create_directory(scratch.Path() / "tmpData_files");
-    Write("tmpData_files/cover.jpg", "cover bytes");
-  }
-  void Write(const std::string &name, const std::string &bytes) {
-    std::ofstream(scratch.Path() / name, std::ios::binary) << bytes;
-  }
-  std::string Prepare(std::string html, const std::string &cover = "tmpData_files/cover.jpg") {
-    finishing::PrepareHtmlText(html, cover, scratch.Path());
-    return html;
-  }
-  testbook::ScratchFolder scratch;
-};
+std::string WithCover(std::string html,
+                      const finishing::BookCover &cover = {"tmpData_files/cover.jpg"}) {
+  finishing::PrepareHtmlText(html, cover);
+  return html;
+}
 
 const std::string kCoverPage =
     "<div style=\"page-break-after:always;text-align:center\"><img "
     "src=\"tmpData_files/cover.jpg\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
 
-TEST_F(CoverPage, GoesFirstInTheBodyWhenTheBookShowsNoCover) {
-  EXPECT_EQ(Prepare(kDeclaration + "<html><body class=\"b\"><p>Text</p></body></html>"),
+TEST(CoverPage, GoesFirstInTheBodyWhenTheBookShowsNoCover) {
+  EXPECT_EQ(WithCover(kDeclaration + "<html><body class=\"b\"><p>Text</p></body></html>"),
             kDeclaration + "<html><body class=\"b\">" + kCoverPage + "<p>Text</p></body></html>");
-  EXPECT_EQ(Prepare(kDeclaration + "<p>Text</p>"), kDeclaration + kCoverPage + "<p>Text</p>");
+  EXPECT_EQ(WithCover(kDeclaration + "<p>Text</p>"), kDeclaration + kCoverPage + "<p>Text</p>");
 }
 
-TEST_F(CoverPage, NotAddedWhenTheBookShowsItOrACopyOrItIsMissing) {
-  const std::string shows = kDeclaration + "<body><img src=\"tmpData_files/cover.jpg\"/></body>";
-  EXPECT_EQ(Prepare(shows), shows);
-  Write("tmpData_files/image_1.jpg", "cover bytes");
-  Write("tmpData_files/image_2.jpg", "other bytes");
+TEST(CoverPage, NotAddedWhenTheBookShowsItOrACopyOrHasNone) {
+  const std::string shows = kDeclaration + "<body><img src=\"x.jpg\"/><img "
+                                           "src='tmpData_files/cover.jpg'/></body>";
+  EXPECT_EQ(WithCover(shows), shows);
   const std::string showsCopy =
-      kDeclaration + "<body><img src=\"tmpData_files/image_2.jpg\"/><img src=\"x.jpg\"/><img "
-                     "src='tmpData_files/image_1.jpg'/></body>";
-  EXPECT_EQ(Prepare(showsCopy), showsCopy);
+      kDeclaration + "<body><img src=\"x.jpg\"/><img src=\"tmpData_files/image_3.jpg\"/></body>";
+  EXPECT_EQ(WithCover(showsCopy, {"tmpData_files/cover.jpg", {"tmpData_files/image_3.jpg"}}),
+            showsCopy);
+  EXPECT_NE(WithCover(showsCopy), showsCopy);
   const std::string plain = kDeclaration + "<body><p>Text</p></body>";
-  EXPECT_EQ(Prepare(plain, "tmpData_files/missing.jpg"), plain);
-  EXPECT_EQ(Prepare(plain, ""), plain);
-}
-
-TEST(HtmlPreparerFile, ReplacesTheFileAndLeavesNothingElse) {
-  testbook::ScratchFolder scratch;
-  const std::string path = scratch.File("tmpData.htm");
-  std::ofstream(path, std::ios::binary) << "<p><a id=\"filepos1\" />x</p>";
-  finishing::PrepareHtmlFile(path, "");
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "<p><a id=\"filepos1\" />" + Marker("a1") + "x</p>");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()),
-                          std::filesystem::directory_iterator()),
-            1);
-  EXPECT_THROW(finishing::PrepareHtmlFile(scratch.File("missing.htm"), ""), std::runtime_error);
+  EXPECT_EQ(WithCover(plain, {}), plain);
 }
 
 // Dates as books and renderers write them, in XMP's form; anything else is

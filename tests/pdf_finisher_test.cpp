@@ -21,8 +21,8 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include "book_pdf.h"
 #include "convert_book.h"
-#include "finishing_step.h"
 #include "linked_text.h"
 #include "mobi_writer.h"
 #include "pdf_tools.h"
@@ -78,12 +78,13 @@ struct WorkFolder {
   }
 
   // Prepares, renders and finishes `book`.
-  FinishPlan Convert(const std::string &book, const BookDetails &details,
-                     const std::string &cover = "") {
+  FinishPlan Convert(std::string book, const BookDetails &details, const std::string &cover = "") {
+    FinishPlan plan = finishing::PrepareHtmlText(book, cover);
     WriteText(html, book);
-    FinishPlan plan = finishing::PrepareHtmlFile(html, cover);
     Render();
-    finishing::FinishPdf(pdf, folder, plan, details);
+    const finishing::BookPdfPtr rendered = finishing::JoinPdfs({pdf});
+    finishing::FinishPdf(rendered->pdf, folder, plan, details);
+    finishing::WritePdfFile(*rendered, pdf);
     return plan;
   }
 };
@@ -496,64 +497,6 @@ TEST_F(FinishedBook, CoverPageComesFirstWhenTheBookShowsNone) {
   EXPECT_EQ(pdf.imagesOnFirstPage, 1);
   // The book's own first page follows the cover.
   EXPECT_EQ(WordPlaces(work.pdf).at("Contents").page, 1);
-}
-
-TEST(FinishPdf, LeavesAFileItCannotReadAsItWas) {
-  testbook::ScratchFolder scratch;
-  const std::string path = scratch.File("tmpData.pdf");
-  const std::string notAPdf = "this is no PDF at all";
-  WriteText(path, notAPdf);
-  EXPECT_ANY_THROW(finishing::FinishPdf(path, scratch.Path().string() + "/", {}, {"T", "A"}));
-  EXPECT_EQ(ReadText(path), notAPdf);
-  // Nothing else is left in the folder.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.Path()),
-                          std::filesystem::directory_iterator()),
-            1);
-}
-
-int CountLines(const std::string &text, const std::string &start) {
-  int count = 0;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);)
-    count += line.rfind(start, 0) == 0;
-  return count;
-}
-
-// Finishing never fails the conversion: a PDF it cannot read stays as it was,
-// with one warning.
-TEST(FinishingStep, FailureLeavesTheRenderedPdfWithOneWarning) {
-  testbook::ScratchFolder scratch;
-  const std::string pdf = scratch.File("tmpData.pdf");
-  WriteText(pdf, "%PDF-1.4 cut short");
-  finishing::FinishingStep step({"T", "A"}, "");
-  step.PrepareHtml(scratch.File("missing.htm"));
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  step.FinishPdf(pdf, scratch.Path().string() + "/");
-  const std::string out = testing::internal::GetCapturedStdout();
-  const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(out, "Finishing PDF\n");
-  EXPECT_EQ(CountLines(err, "Warning: "), 1) << err;
-  EXPECT_EQ(CountLines(err, ""), 1) << err;
-  EXPECT_EQ(ReadText(pdf), "%PDF-1.4 cut short");
-}
-
-// When only the preparation failed, the PDF still gets its title and loses
-// the links into the working folder; one warning says the links are gone.
-TEST_F(FinishedBook, UnpreparedHtmlStillLosesItsFolderLinks) {
-  WorkFolder work;
-  WriteText(work.html, MakeBook(2).html);
-  finishing::FinishingStep step({"Book", "Writer"}, "");
-  step.PrepareHtml(work.folder + "missing.htm");
-  work.Render();
-  testing::internal::CaptureStderr();
-  step.FinishPdf(work.pdf, work.folder);
-  const std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(CountLines(err, "Warning: "), 1) << err;
-  const FinishedPdf pdf = ReadPdf(work.pdf);
-  EXPECT_EQ(pdf.title, "Book");
-  EXPECT_TRUE(Jumps(pdf).empty());
-  ExpectNoFolderTrace(pdf, work);
 }
 
 // ---- Through the whole converter ------------------------------------------

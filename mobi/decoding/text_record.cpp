@@ -15,8 +15,6 @@
 namespace {
 
 constexpr std::string_view kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
-constexpr std::string_view kDictionaryMarker =
-    "<meta name=\"bookconv-kind\" content=\"dictionary\"/>";
 // Far beyond any real book; keeps every later size inside an int and a
 // decompression bomb from eating the machine.
 constexpr std::size_t kMaxBookText = std::size_t{512} << 20;
@@ -164,8 +162,6 @@ int WriteBookHtml(const char *path, std::string &text, const std::vector<Filepos
       result = MOBI_ERR_WRITE;
   };
   put(kXmlDeclaration);
-  if (options.dictionary)
-    put(kDictionaryMarker);
   if (result == MOBI_OK) {
     InsertFileposAnchors(text, anchors);
     HtmlPieceWriter writer(out.get(), options.windows1252);

@@ -48,14 +48,12 @@ int DecodeSectionText(const BookRecords &records, const BookSection &section, st
 
 struct HtmlOptions {
   bool windows1252 = false; // the book declares Windows-1252 text
-  bool dictionary = false;  // mark the file as a dictionary for the program
   std::string contents;     // the book's contents list, written before </body>
 };
 
-// Writes the MOBI6 HTML file at `path`: the XML declaration, the dictionary
-// marker when asked, then `text` with an anchor at every entry of `anchors`
-// (sorted by position), the plain filepos links turned into fragment links and
-// the contents list in place.
+// Writes the MOBI6 HTML file at `path`: the XML declaration, then `text`
+// with an anchor at every entry of `anchors` (sorted by position), the plain
+// filepos links turned into fragment links and the contents list in place.
 // `text` is consumed. 0, 1 when the file cannot be created, 2 on a short write.
 int WriteBookHtml(const char *path, std::string &text, const std::vector<FileposAnchor> &anchors,
                   const HtmlOptions &options);

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "index/book_index.h"
+#include "tarn_mobi.h"
 
-// The id of the contents list in the HTML.
-inline constexpr std::string_view kContentsNavId = "bookconv-contents";
+inline constexpr std::string_view kContentsNavId = MOBI_CONTENTS_NAV_ID;
 
 struct ContentsEntry {
   std::string label;   // UTF-8, unescaped

@@ -91,6 +91,7 @@ int UnpackKf8Rendition(const BookRecords &records, const BookSections &sections,
                             output.bookStem, Kf8CoverOffset(records.All(), sections), resources))
     return result;
   unpacked.coverName = resources.Name(0);
+  unpacked.coverCopies = resources.coverCopies;
   CFile out(std::fopen(output.htmlPath.c_str(), "wb"));
   if (!out)
     return MOBI_ERR_OPEN;

@@ -54,6 +54,7 @@ struct Kf8Output {
 // of the element where reading starts, each empty when the book has none.
 struct Kf8Unpacked {
   std::string coverName;
+  std::vector<std::string> coverCopies; // see Kf8Resources
   std::string startId;
 };
 

@@ -18,6 +18,8 @@ struct Kf8Resources {
   std::vector<std::string> names{std::string()};
   // Entry N: the family named inside font resource N, or empty.
   std::vector<std::string> fontFamilies{std::string()};
+  // The pictures written with the cover's bytes under other names.
+  std::vector<std::string> coverCopies{};
 
   const std::string &Name(std::uint32_t number) const { return At(names, number); }
   const std::string &FontFamily(std::uint32_t number) const { return At(fontFamilies, number); }
