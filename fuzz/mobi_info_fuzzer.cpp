@@ -8,6 +8,11 @@
 #include "fuzz_check.h"
 #include "mobi_writer.h"
 
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
+  fuzz::DefaultMaxLen(argc, argv, fuzz::kMaxWholeBook);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   const std::string book = fuzz::Scratch().File("book.mobi");
   testbook::WriteFile(book, testbook::Bytes(data, data + size));
