@@ -51,6 +51,13 @@ inline void EmptyScratch() {
     std::filesystem::remove_all(entry.path(), ignored);
 }
 
+// Removes `name` (a file, or a folder with its contents) from the scratch
+// folder, when it is there.
+inline void RemoveFromScratch(const std::string &name) {
+  std::error_code ignored;
+  std::filesystem::remove_all(Scratch().Path() / name, ignored);
+}
+
 // Caps libFuzzer's inputs at `maxLen` bytes unless the command line sets
 // -max_len: libFuzzer otherwise takes the largest seed as the cap, and a few
 // whole books make every input slow. Called from LLVMFuzzerInitialize, whose

@@ -14,12 +14,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <random>
 #include <span>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "container/book_records.h"
@@ -40,6 +38,8 @@ extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t *data, std::size_t size, st
 namespace {
 
 using testbook::Bytes;
+
+constexpr char kResourceFolder[] = "book_files";
 
 bool IsUnpackResult(int result) {
   switch (result) {
@@ -197,7 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const Book book = ReadBook({data, size});
   if (book.header.typeCreator != "BOOKMOBI" || !book.sections.kf8)
     return 0;
-  const std::string folder = fuzz::Scratch().File("book_files") + "/";
+  const std::string folder = fuzz::Scratch().File(kResourceFolder) + "/";
   const std::string title =
       FullName(book.records->Record(book.sections.kf8->header)).value_or(std::string());
   Kf8Unpacked unpacked;
@@ -205,8 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                         {"/dev/null", folder, "book", title}, unpacked);
   FUZZ_CHECK(IsUnpackResult(result));
   FUZZ_CHECK(unpacked.coverName.empty() || unpacked.coverName.starts_with("book_files/image_"));
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
+  fuzz::RemoveFromScratch(kResourceFolder);
   return 0;
 }
 
