@@ -4,15 +4,18 @@
 // (PalmDOC text records, HUFF tables, indexes, picture records) when the
 // corpus is present.
 //   make_seeds OUT  ->  OUT/mobi_info, OUT/doc_decompressor, OUT/mobi_html,
-//                       OUT/index_reader, ...
+//                       OUT/index_reader, OUT/kf8_rendition, ...
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/byte_reader.h"
+#include "font_builder.h"
+#include "fuzz_check.h"
 #include "mobi_operator.h"
 #include "index_writer.h"
 #include "mobi_writer.h"
@@ -51,8 +54,62 @@ Bytes RecordBytes(const MobiOperator &book, std::uint32_t index, std::size_t lim
 }
 
 struct Seeds {
-  SeedFolder books, doc, huff, html, images, index;
+  SeedFolder books, doc, huff, html, images, index, kf8;
 };
+
+// Records larger than this, other than text, are cut down to their first
+// bytes in the KF8 seeds: enough to tell a picture or a font by its head.
+constexpr std::size_t kLargeResource = 16 << 10;
+constexpr std::size_t kResourceHead = 64;
+
+// The book with its KF8 text stored uncompressed, so a mutation
+// changes the markup itself, and its large resources cut down. Nothing when
+// the text does not fill the header's text records exactly as stored ones.
+std::optional<Bytes> WithPlainKf8Text(const MobiOperator &book) {
+  const BookRecords &records = book.Records();
+  const BookSection &kf8 = *book.Sections().kf8;
+  std::string text;
+  const auto header = ReadMobiHeader(records.Record(kf8.header));
+  if (!header || DecodeSectionText(records, kf8, text) != 0 || header->textRecordSize == 0)
+    return std::nullopt;
+  const std::vector<Bytes> stored = testbook::SplitText(text, header->textRecordSize);
+  if (stored.size() != kf8.TextRecordCount(header->textRecordCount))
+    return std::nullopt;
+  std::vector<Bytes> list;
+  for (std::uint32_t i = 0; i < records.Count(); ++i) {
+    const bool text = i >= kf8.FirstTextRecord() && i - kf8.FirstTextRecord() < stored.size();
+    Bytes record = text ? stored[i - kf8.FirstTextRecord()] : RecordBytes(book, i);
+    if (!text && record.size() > kLargeResource)
+      record.resize(kResourceHead);
+    list.push_back(std::move(record));
+  }
+  Bytes &kf8Header = list[kf8.header];
+  testbook::PutU16BE(kf8Header, testbook::r0::kCompression, MobiHeader::kNoCompression);
+  if (header->headerLength >= testbook::r0::kExtraDataFlags + 2 - 16)
+    testbook::PutU16BE(kf8Header, testbook::r0::kExtraDataFlags, 0);
+  return testbook::BuildPdb(list);
+}
+
+// The KF8 fuzzer's seeds from a book with a KF8 section: the book itself and
+// its text stored plainly, each when small enough.
+void AddKf8Book(const MobiOperator &book, const Bytes &file, SeedFolder &seeds) {
+  if (!book.Sections().kf8)
+    return;
+  if (file.size() <= fuzz::kMaxKf8Book)
+    seeds.Add(file);
+  if (const auto plain = WithPlainKf8Text(book); plain && plain->size() <= fuzz::kMaxKf8Book)
+    seeds.Add(*plain);
+}
+
+// The sample KF8 rendition stored plainly, with a font among its resources,
+// alone and behind a MOBI6 half.
+void AddWrittenKf8Books(SeedFolder &seeds) {
+  testbook::Kf8Book book = testbook::SampleKf8Book();
+  book.compression = MobiHeader::kNoCompression;
+  book.resources.push_back(testbook::MakeFontRecord(testbook::MakeFont("Seed Serif"), {}));
+  seeds.Add(testbook::BuildBook(testbook::Kf8BookSpec(book)));
+  seeds.Add(testbook::BuildHybrid(testbook::Kf8HybridSpec(book, testbook::kSampleMarkup)));
+}
 
 // The index reader fuzzer's input: the records of one index, each behind its
 // 16-bit length.
@@ -108,11 +165,13 @@ Bytes HuffInput(const MobiOperator &book, const ByteReader &record0) {
   return input;
 }
 
-// Text records, HUFF tables and pictures of the book at `path`.
+// Text records, HUFF tables and pictures of the book at `path`, and the book
+// for the KF8 fuzzer when it has a KF8 section.
 void AddPieces(const fs::path &path, Seeds &seeds) {
   MobiOperator book;
   if (book.Init(path.c_str()) != 0)
     return;
+  AddKf8Book(book, testbook::ReadFile(path.string()), seeds.kf8);
   const Bytes record0 = RecordBytes(book, 0);
   const ByteReader reader(record0);
   const std::uint16_t compression = reader.U16BE(0).value_or(0);
@@ -149,9 +208,9 @@ int main(int argc, char **argv) {
     return 64;
   }
   const fs::path root = argv[1];
-  Seeds seeds{{root, "mobi_info"}, {root, "doc_decompressor"}, {root, "huff_decompressor"},
-              {root, "mobi_html"}, {root, "tarn_png"},
-              {root, "index_reader"}};
+  Seeds seeds{{root, "mobi_info"},    {root, "doc_decompressor"}, {root, "huff_decompressor"},
+              {root, "mobi_html"},    {root, "tarn_png"},         {root, "index_reader"},
+              {root, "kf8_rendition"}};
 
   testbook::ScratchFolder scratch;
   for (const testbook::SampleBook &book : testbook::SampleBooks()) {
@@ -161,12 +220,11 @@ int main(int argc, char **argv) {
   }
   for (const fs::path &path : testbook::CorpusBooks()) {
     AddPieces(path, seeds);
-    // The real hybrid and KF8 books, where small enough to fuzz whole.
-    const std::string name = path.filename().string();
-    const bool sections = name.find("kf8") != std::string::npos || name.find("hybrid") != std::string::npos;
-    if (sections && fs::file_size(path) < (std::uintmax_t{1} << 20))
+    // The real books small enough to fuzz whole.
+    if (fs::file_size(path) <= fuzz::kMaxWholeBook)
       seeds.books.Add(testbook::ReadFile(path.string()));
   }
+  AddWrittenKf8Books(seeds.kf8);
   seeds.doc.Add(Bytes{0x00, 0x08, 0x61, 0x62, 0x80, 0x13, 0x03, 0x80, 0x81, 0xC2, 0xE1});
   seeds.html.Add(Concat({0x03}, testbook::ToBytes(std::string("<?xml version=\"1.0\"?>") +
                                                     testbook::kSampleMarkup)));
