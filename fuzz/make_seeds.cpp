@@ -50,7 +50,8 @@ Bytes Concat(Bytes head, const Bytes &tail) {
 // Record `index` of the open book, at most `limit` bytes of it.
 Bytes RecordBytes(const MobiOperator &book, std::uint32_t index, std::size_t limit = SIZE_MAX) {
   const auto bytes = book.Records().Record(index).Bytes();
-  return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(std::min(limit, bytes.size())));
+  return Bytes(bytes.begin(),
+               bytes.begin() + static_cast<std::ptrdiff_t>(std::min(limit, bytes.size())));
 }
 
 struct Seeds {
@@ -65,9 +66,8 @@ constexpr std::size_t kResourceHead = 64;
 // The book with its KF8 text stored uncompressed, so a mutation
 // changes the markup itself, and its large resources cut down. Nothing when
 // the text does not fill the header's text records exactly as stored ones.
-std::optional<Bytes> WithPlainKf8Text(const MobiOperator &book) {
+std::optional<Bytes> WithPlainKf8Text(const MobiOperator &book, const BookSection &kf8) {
   const BookRecords &records = book.Records();
-  const BookSection &kf8 = *book.Sections().kf8;
   std::string text;
   const auto header = ReadMobiHeader(records.Record(kf8.header));
   if (!header || DecodeSectionText(records, kf8, text) != 0 || header->textRecordSize == 0)
@@ -93,11 +93,13 @@ std::optional<Bytes> WithPlainKf8Text(const MobiOperator &book) {
 // The KF8 fuzzer's seeds from a book with a KF8 section: the book itself and
 // its text stored plainly, each when small enough.
 void AddKf8Book(const MobiOperator &book, const Bytes &file, SeedFolder &seeds) {
-  if (!book.Sections().kf8)
+  const BookSections sections = FindSections(book.Records());
+  if (!sections.kf8)
     return;
   if (file.size() <= fuzz::kMaxKf8Book)
     seeds.Add(file);
-  if (const auto plain = WithPlainKf8Text(book); plain && plain->size() <= fuzz::kMaxKf8Book)
+  if (const auto plain = WithPlainKf8Text(book, *sections.kf8);
+      plain && plain->size() <= fuzz::kMaxKf8Book)
     seeds.Add(*plain);
 }
 
@@ -122,8 +124,10 @@ void AppendRecord(Bytes &input, const Bytes &record) {
 void AddIndex(MobiOperator &book, std::uint32_t first, SeedFolder &seeds) {
   const Bytes primary = RecordBytes(book, first, 0xFFFF);
   const ByteReader reader(primary);
-  const std::uint64_t count = 1 + std::uint64_t{reader.U32BE(24).value_or(0)} + reader.U32BE(52).value_or(0);
-  if (primary.size() < 4 || std::string(primary.begin(), primary.begin() + 4) != "INDX" || count > 16)
+  const std::uint64_t count =
+      1 + std::uint64_t{reader.U32BE(24).value_or(0)} + reader.U32BE(52).value_or(0);
+  if (primary.size() < 4 || std::string(primary.begin(), primary.begin() + 4) != "INDX" ||
+      count > 16)
     return;
   Bytes input;
   for (std::uint32_t i = 0; i < count; ++i)
