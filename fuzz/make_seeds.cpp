@@ -4,7 +4,7 @@
 // (PalmDOC text records, HUFF tables, indexes, picture records) when the
 // corpus is present.
 //   make_seeds OUT  ->  OUT/mobi_info, OUT/doc_decompressor, OUT/mobi_html,
-//                       OUT/index_reader, ...
+//                       OUT/index_reader, OUT/html_stage, ...
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -51,7 +51,7 @@ Bytes RecordBytes(const MobiOperator &book, std::uint32_t index, std::size_t lim
 }
 
 struct Seeds {
-  SeedFolder books, doc, huff, html, images, index;
+  SeedFolder books, doc, huff, html, images, index, stage;
 };
 
 // The index reader fuzzer's input: the records of one index, each behind its
@@ -108,6 +108,18 @@ Bytes HuffInput(const MobiOperator &book, const ByteReader &record0) {
   return input;
 }
 
+// The HTML stage's input: the library's HTML of the book at `path`, its
+// first 48 KB, behind the facts byte (a cover) and a small piece size.
+void AddUnpackedHtml(const fs::path &path, const fs::path &scratch, SeedFolder &stage) {
+  MobiOperator book;
+  const std::string html = (scratch / "book.htm").string();
+  if (book.Init(path.c_str()) != 0 || book.UnpackBook(html.c_str()) != 0)
+    return;
+  Bytes text = testbook::ReadFile(html);
+  text.resize(std::min<std::size_t>(text.size(), 48 * 1024));
+  stage.Add(Concat({0x02, 0x20}, text));
+}
+
 // Text records, HUFF tables and pictures of the book at `path`.
 void AddPieces(const fs::path &path, Seeds &seeds) {
   MobiOperator book;
@@ -149,17 +161,19 @@ int main(int argc, char **argv) {
   }
   const fs::path root = argv[1];
   Seeds seeds{{root, "mobi_info"}, {root, "doc_decompressor"}, {root, "huff_decompressor"},
-              {root, "mobi_html"}, {root, "tarn_png"},
-              {root, "index_reader"}};
+              {root, "mobi_html"}, {root, "tarn_png"},         {root, "index_reader"},
+              {root, "html_stage"}};
 
   testbook::ScratchFolder scratch;
   for (const testbook::SampleBook &book : testbook::SampleBooks()) {
     seeds.books.Add(book.bytes);
     testbook::WriteFile(scratch.File(book.name), book.bytes);
     AddPieces(scratch.File(book.name), seeds);
+    AddUnpackedHtml(scratch.File(book.name), scratch.Path(), seeds.stage);
   }
   for (const fs::path &path : testbook::CorpusBooks()) {
     AddPieces(path, seeds);
+    AddUnpackedHtml(path, scratch.Path(), seeds.stage);
     // The real hybrid and KF8 books, where small enough to fuzz whole.
     const std::string name = path.filename().string();
     const bool sections = name.find("kf8") != std::string::npos || name.find("hybrid") != std::string::npos;
