@@ -24,6 +24,11 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path &path) {
   if (!in)
     return std::nullopt;
   std::string bytes;
+  // Room for the whole file at once: grown block by block, the string would
+  // hold up to twice its size.
+  struct stat status;
+  if (fstat(fileno(in.get()), &status) == 0 && S_ISREG(status.st_mode))
+    bytes.reserve(static_cast<std::size_t>(status.st_size));
   char block[65536];
   std::size_t got;
   while ((got = std::fread(block, 1, sizeof block, in.get())) > 0)

@@ -105,12 +105,6 @@ std::optional<Edit> ParagraphStyle(std::string_view html, const Tag &tag) {
   return Insertion(tag.begin + close, " style=\"" + style + "\"");
 }
 
-bool ShowsSomething(const Tag &tag) {
-  static constexpr std::array<std::string_view, 7> kShown = {"img", "image", "svg", "hr",
-                                                             "table", "object", "video"};
-  return std::find(kShown.begin(), kShown.end(), tag.name) != kShown.end();
-}
-
 // A run of this many bytes with no space is longer than a line holds; it
 // gets a place to break every kBreakEvery bytes. No word of prose is that
 // long, and text in the scripts that need no spaces ends a run.
@@ -147,11 +141,6 @@ void BreakLongWords(std::string_view html, std::size_t from, std::size_t to, std
     inEntity = byte == '&' || (inEntity && byte != ';');
     ++sinceBreak;
   }
-}
-
-// Elements whose content is not text to lay out.
-bool HoldsRawText(std::string_view name) {
-  return name == "style" || name == "script" || name == "title" || name == "textarea";
 }
 
 // Where the default style sheet goes: first in the head, or in a head of its
@@ -194,9 +183,10 @@ std::vector<Edit> LayoutEdits(std::string_view html, const std::vector<Tag> &tag
     if (!rawText)
       BreakLongWords(html, textFrom, tag.begin, edits);
     textFrom = tag.end;
-    if (HoldsRawText(tag.name))
+    if (finishing::HoldsRawText(tag.name))
       rawText = true;
-    else if (tag.name.starts_with('/') && HoldsRawText(std::string_view(tag.name).substr(1)))
+    else if (tag.name.starts_with('/') &&
+             finishing::HoldsRawText(std::string_view(tag.name).substr(1)))
       rawText = false;
     if (tag.name == "body") {
       shownSinceBreak = coverPageFirst;
@@ -212,7 +202,7 @@ std::vector<Edit> LayoutEdits(std::string_view html, const std::vector<Tag> &tag
     } else if (tag.name == "p") {
       if (auto edit = ParagraphStyle(html, tag))
         edits.push_back(std::move(*edit));
-    } else if (ShowsSomething(tag)) {
+    } else if (finishing::ShowsByItself(tag.name)) {
       shownSinceBreak = true;
     }
   }

@@ -38,11 +38,51 @@ bool ClosesParagraph(std::string_view name) {
 constexpr std::string_view kBreakBefore = "page-break-before:always";
 
 // A place the text may be cut, with the elements open there (tag indexes,
-// outermost first).
+// outermost first) and how many things the body shows before it.
 struct Cut {
   std::size_t at = 0;
   bool pageBreak = false;
   std::vector<std::size_t> open;
+  std::size_t shown = 0;
+};
+
+// Counts what the body shows: each stretch of text between tags that is more
+// than white space and comments, outside style sheets and scripts, and each
+// picture, rule or table.
+class ShownCount {
+public:
+  explicit ShownCount(std::size_t from) : from_(from) {}
+
+  void Take(std::string_view html, const Tag &tag) {
+    Text(html.substr(from_, tag.begin - from_));
+    from_ = tag.end;
+    const std::string_view name = tag.name;
+    if (finishing::HoldsRawText(name))
+      raw_ = true;
+    else if (name.starts_with('/') && finishing::HoldsRawText(name.substr(1)))
+      raw_ = false;
+    count_ += finishing::ShowsByItself(name) ? 1 : 0;
+  }
+  // What is shown up to `at`, a place at or past the last tag taken.
+  std::size_t Before(std::string_view html, std::size_t at) const {
+    return count_ + (!raw_ && finishing::ShowsText(html.substr(from_, at - from_)) ? 1 : 0);
+  }
+  std::size_t Count() const { return count_; }
+  // Inside a style sheet or script, whose "tags" are its text: a cut there
+  // would end it early.
+  bool InRawText() const { return raw_; }
+
+private:
+  void Text(std::string_view text) { count_ += !raw_ && finishing::ShowsText(text) ? 1 : 0; }
+
+  std::size_t from_;
+  std::size_t count_ = 0;
+  bool raw_ = false;
+};
+
+struct CutPlan {
+  std::vector<Cut> cuts;
+  std::size_t shown = 0; // in the whole body
 };
 
 class OpenElements {
@@ -78,32 +118,37 @@ private:
   std::vector<std::size_t> open_;
 };
 
-std::vector<Cut> CutPlaces(std::string_view html, const std::vector<Tag> &tags,
-                           std::size_t bodyTag, std::size_t bodyEnd) {
-  std::vector<Cut> cuts;
+CutPlan CutPlaces(std::string_view html, const std::vector<Tag> &tags, std::size_t bodyTag,
+                  std::size_t bodyEnd) {
+  CutPlan plan;
   OpenElements open(html);
+  ShownCount shown(tags[bodyTag].end);
   for (std::size_t i = bodyTag + 1; i < tags.size() && tags[i].begin < bodyEnd; ++i) {
     const Tag &tag = tags[i];
     const std::string_view text = html.substr(tag.begin, tag.end - tag.begin);
     if (!tag.name.starts_with('/') && text.find(kBreakBefore) != std::string_view::npos &&
-        open.Cuttable(tags))
-      cuts.push_back({tag.begin, true, open.Indexes()});
+        open.Cuttable(tags) && !shown.InRawText())
+      plan.cuts.push_back({tag.begin, true, open.Indexes(), shown.Before(html, tag.begin)});
     open.Take(tags, i);
-    if ((EndsBlock(tag.name) || text == kEntryBreak) && open.Cuttable(tags))
-      cuts.push_back({tag.end, false, open.Indexes()});
+    shown.Take(html, tag);
+    if ((EndsBlock(tag.name) || text == kEntryBreak) && open.Cuttable(tags) && !shown.InRawText())
+      plan.cuts.push_back({tag.end, false, open.Indexes(), shown.Count()});
   }
-  return cuts;
+  plan.shown = shown.Before(html, std::max(bodyEnd, tags[bodyTag].end));
+  return plan;
 }
 
 // The cuts taken: a piece grows to `pieceBytes`, then ends at its last page
-// break past half that size, or else at the next block boundary.
-std::vector<const Cut *> ChooseCuts(const std::vector<Cut> &cuts, std::size_t bodyStart,
+// break past half that size, or else at the next block boundary. No piece
+// shows nothing: the renderer would make an empty page of it.
+std::vector<const Cut *> ChooseCuts(const CutPlan &plan, std::size_t bodyStart,
                                     std::size_t pieceBytes) {
   std::vector<const Cut *> chosen;
   std::size_t start = bodyStart;
+  std::size_t shownAtStart = 0;
   const Cut *lastBreak = nullptr;
-  for (const Cut &cut : cuts) {
-    if (cut.at <= start)
+  for (const Cut &cut : plan.cuts) {
+    if (cut.at <= start || cut.shown == shownAtStart)
       continue;
     if (cut.pageBreak && cut.at - start >= pieceBytes / 2)
       lastBreak = &cut;
@@ -112,8 +157,11 @@ std::vector<const Cut *> ChooseCuts(const std::vector<Cut> &cuts, std::size_t bo
     const Cut *taken = lastBreak != nullptr ? lastBreak : &cut;
     chosen.push_back(taken);
     start = taken->at;
+    shownAtStart = taken->shown;
     lastBreak = nullptr;
   }
+  if (!chosen.empty() && chosen.back()->shown == plan.shown)
+    chosen.pop_back();
   return chosen;
 }
 
@@ -233,12 +281,12 @@ std::vector<std::string> CutIntoPieces(std::string_view html, std::size_t pieceB
   const std::string_view ending = html.substr(bodyEnd);
   const std::string_view pieceEnding = "</body></html>";
 
-  const std::vector<Cut> cuts = CutPlaces(html, tags, bodyTag, bodyEnd);
+  const CutPlan plan = CutPlaces(html, tags, bodyTag, bodyEnd);
   const PieceWriter writer(html, tags, bodyTag, headStart);
   std::vector<std::string> pieces;
   std::size_t from = body->end;
   std::vector<std::size_t> openAtStart;
-  for (const Cut *cut : ChooseCuts(cuts, body->end, pieceBytes)) {
+  for (const Cut *cut : ChooseCuts(plan, body->end, pieceBytes)) {
     pieces.push_back(writer.Piece(from, openAtStart, cut->at, cut->open, pieceEnding));
     from = cut->at;
     openAtStart = cut->open;

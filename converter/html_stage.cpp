@@ -6,7 +6,17 @@
 
 namespace stage {
 
-LaidOutBook PrepareAndLayOut(std::string html, const StageFacts &facts) {
+namespace {
+
+struct StageEdits {
+  std::vector<finishing::Edit> edits;
+  finishing::FinishPlan plan;
+  bool dictionary = false;
+};
+
+// The preparation's and the layout's edits from one scan of the tags, which
+// go before the edits are applied.
+StageEdits EditsOf(std::string_view html, const StageFacts &facts) {
   const std::vector<finishing::Tag> tags = finishing::ScanTags(html);
   finishing::Preparation preparation =
       finishing::PrepareEdits(html, tags, facts.cover, facts.startId);
@@ -17,8 +27,15 @@ LaidOutBook PrepareAndLayOut(std::string html, const StageFacts &facts) {
       layout::LayoutEdits(html, tags, dictionary, preparation.coverPage);
   edits.insert(edits.end(), std::make_move_iterator(preparation.edits.begin()),
                std::make_move_iterator(preparation.edits.end()));
-  finishing::ApplyEdits(html, std::move(edits));
-  return {std::move(html), std::move(preparation.plan), dictionary};
+  return {std::move(edits), std::move(preparation.plan), dictionary};
+}
+
+} // namespace
+
+LaidOutBook PrepareAndLayOut(std::string html, const StageFacts &facts) {
+  StageEdits stage = EditsOf(html, facts);
+  finishing::ApplyEdits(html, std::move(stage.edits));
+  return {std::move(html), std::move(stage.plan), stage.dictionary};
 }
 
 StagedBook StageBook(std::string html, const StageFacts &facts, unsigned cores,

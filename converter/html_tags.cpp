@@ -48,6 +48,30 @@ bool OpensElement(const Tag &tag, std::string_view tagText) {
          !tagText.ends_with("/>");
 }
 
+bool ShowsByItself(std::string_view name) {
+  static constexpr std::string_view kShown[] = {"img",   "image",  "svg",  "hr",
+                                                "table", "object", "video"};
+  return std::find(std::begin(kShown), std::end(kShown), name) != std::end(kShown);
+}
+
+bool HoldsRawText(std::string_view name) {
+  return name == "style" || name == "script" || name == "title" || name == "textarea";
+}
+
+bool ShowsText(std::string_view text) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text.compare(at, 4, "<!--") == 0) {
+      const std::size_t close = text.find("-->", at + 4);
+      if (close == std::string_view::npos)
+        return false;
+      at = close + 2;
+    } else if (!textutil::IsHtmlSpace(text[at])) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void ApplyEdits(std::string &html, std::vector<Edit> edits) {
   // At one place the insertions go first: they cannot follow a replacement
   // that begins there.

@@ -27,6 +27,15 @@ bool IsVoidElement(std::string_view name);
 // Whether `tag`, whose text is `tagText`, opens an element that an end tag
 // closes: a start tag, neither of a void element nor written self-closed.
 bool OpensElement(const Tag &tag, std::string_view tagText);
+// Whether an element of this name shows something without any text: a
+// picture, a rule, a table and the like.
+bool ShowsByItself(std::string_view name);
+// Whether an element of this name holds text that is not laid out (a style
+// sheet, a script, the title).
+bool HoldsRawText(std::string_view name);
+// Whether text between tags shows anything: more than white space and
+// comments.
+bool ShowsText(std::string_view text);
 
 // One change of an HTML text: [begin, end) becomes `text`.
 struct Edit {

@@ -4,7 +4,7 @@
 // (PalmDOC text records, HUFF tables, indexes, picture records) when the
 // corpus is present.
 //   make_seeds OUT  ->  OUT/mobi_info, OUT/doc_decompressor, OUT/mobi_html,
-//                       OUT/index_reader, OUT/kf8_rendition, ...
+//                       OUT/index_reader, OUT/kf8_rendition, OUT/html_stage, ...
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -55,7 +55,7 @@ Bytes RecordBytes(const MobiOperator &book, std::uint32_t index, std::size_t lim
 }
 
 struct Seeds {
-  SeedFolder books, doc, huff, html, images, index, kf8;
+  SeedFolder books, doc, huff, html, images, index, kf8, stage;
 };
 
 // Records larger than this, other than text, are cut down to their first
@@ -169,6 +169,18 @@ Bytes HuffInput(const MobiOperator &book, const ByteReader &record0) {
   return input;
 }
 
+// The HTML stage's input: the library's HTML of the book at `path`, its
+// first 48 KB, behind the facts byte (a cover) and a small piece size.
+void AddUnpackedHtml(const fs::path &path, const fs::path &scratch, SeedFolder &stage) {
+  MobiOperator book;
+  const std::string html = (scratch / "book.htm").string();
+  if (book.Init(path.c_str()) != 0 || book.UnpackBook(html.c_str()) != 0)
+    return;
+  Bytes text = testbook::ReadFile(html);
+  text.resize(std::min<std::size_t>(text.size(), 48 * 1024));
+  stage.Add(Concat({0x02, 0x20}, text));
+}
+
 // Text records, HUFF tables and pictures of the book at `path`, and the book
 // for the KF8 fuzzer when it has a KF8 section.
 void AddPieces(const fs::path &path, Seeds &seeds) {
@@ -212,18 +224,20 @@ int main(int argc, char **argv) {
     return 64;
   }
   const fs::path root = argv[1];
-  Seeds seeds{{root, "mobi_info"},    {root, "doc_decompressor"}, {root, "huff_decompressor"},
-              {root, "mobi_html"},    {root, "tarn_png"},         {root, "index_reader"},
-              {root, "kf8_rendition"}};
+  Seeds seeds{{root, "mobi_info"},     {root, "doc_decompressor"}, {root, "huff_decompressor"},
+              {root, "mobi_html"},     {root, "tarn_png"},         {root, "index_reader"},
+              {root, "kf8_rendition"}, {root, "html_stage"}};
 
   testbook::ScratchFolder scratch;
   for (const testbook::SampleBook &book : testbook::SampleBooks()) {
     seeds.books.Add(book.bytes);
     testbook::WriteFile(scratch.File(book.name), book.bytes);
     AddPieces(scratch.File(book.name), seeds);
+    AddUnpackedHtml(scratch.File(book.name), scratch.Path(), seeds.stage);
   }
   for (const fs::path &path : testbook::CorpusBooks()) {
     AddPieces(path, seeds);
+    AddUnpackedHtml(path, scratch.Path(), seeds.stage);
     // The real books small enough to fuzz whole.
     if (fs::file_size(path) <= fuzz::kMaxWholeBook)
       seeds.books.Add(testbook::ReadFile(path.string()));

@@ -86,9 +86,12 @@ std::string Novel(int chapters, std::size_t chapterBytes) {
   return book;
 }
 
-testbook::Bytes MobiOf(const std::string &text) {
+// A book of `text`; a dictionary has a look-up index of its own.
+testbook::Bytes MobiOf(const std::string &text, bool dictionary = false) {
   testbook::BookSpec spec;
   spec.textRecords = testbook::SplitText(text, 4096);
+  if (dictionary)
+    spec.orthographicIndex = static_cast<std::uint32_t>(spec.textRecords.size() + 1);
   return testbook::BuildBook(spec);
 }
 
@@ -144,8 +147,9 @@ struct Converted {
   std::string pdf;
 };
 
-Converted ConvertText(const ScratchFolder &scratch, const std::string &text) {
-  testbook::WriteFile(scratch.File("book.mobi"), MobiOf(text));
+Converted ConvertText(const ScratchFolder &scratch, const std::string &text,
+                      bool dictionary = false) {
+  testbook::WriteFile(scratch.File("book.mobi"), MobiOf(text, dictionary));
   fs::create_directories(scratch.File("work"));
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
@@ -186,19 +190,27 @@ TEST(BookPieces, ChaptersStartPagesAndLinksAndOutlineLandOnThemAcrossPieces) {
   EXPECT_EQ(jumps.outline, chapterPages);
 }
 
+// A dictionary known by its guide's look-up, or by the library from its own
+// look-up index.
 TEST(BookPieces, DictionaryEntriesRunOnInsteadOfTakingAPageEach) {
-  ScratchFolder scratch;
-  std::string text = "<html><head><guide><reference title=\"Dictionary\" type=\"index\" "
-                     "filepos=0000000000 /></guide></head><body>";
+  std::string entries;
   for (int entry = 0; entry < 400; ++entry)
-    text += "<b>headword" + std::to_string(entry) + "</b><br/> a short sense<br/><mbp:pagebreak/>";
-  text += "</body></html>";
-  const Converted book = ConvertText(scratch, text);
-  ASSERT_EQ(book.result, kConverted);
-  EXPECT_LT(PageCount(book.pdf), 40);
-  const std::string words = Words(testbook::PdfText(book.pdf));
-  EXPECT_NE(words.find("headword0 "), std::string::npos);
-  EXPECT_NE(words.find("headword399 "), std::string::npos);
+    entries +=
+        "<b>headword" + std::to_string(entry) + "</b><br/> a short sense<br/><mbp:pagebreak/>";
+  const std::string lookUp = "<guide><reference title=\"Dictionary\" type=\"index\" "
+                             "filepos=0000000000 /></guide>";
+  for (const bool indexed : {false, true}) {
+    ScratchFolder scratch;
+    const Converted book = ConvertText(scratch,
+                                       "<html><head>" + (indexed ? "" : lookUp) + "</head><body>" +
+                                           entries + "</body></html>",
+                                       indexed);
+    ASSERT_EQ(book.result, kConverted);
+    EXPECT_LT(PageCount(book.pdf), 40) << indexed;
+    const std::string words = Words(testbook::PdfText(book.pdf));
+    EXPECT_NE(words.find("headword0 "), std::string::npos);
+    EXPECT_NE(words.find("headword399 "), std::string::npos);
+  }
 }
 
 // Cut far smaller than a book would be, inside open elements and at the

@@ -68,7 +68,7 @@ main_tests() {
 
 # The bad-input sweep and the fuzzers' regression replays again, under
 # AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer.
-fuzzers=(mobi_info doc_decompressor huff_decompressor mobi_html tarn_png index_reader kf8_rendition)
+fuzzers=(mobi_info doc_decompressor huff_decompressor mobi_html tarn_png index_reader kf8_rendition html_stage)
 sanitized_tests() {
   configure build-sanitize -DSANITIZE=ON -DFUZZ=OFF -DBOOKCONV_TESTS=ON -DBOOKCONV_BENCH=OFF
   cmake --build build-sanitize -j "$jobs" --target bad_input_sweep_test "${fuzzers[@]/%/_replay}"
@@ -86,9 +86,10 @@ fuzz_smoke() {
   "$folder/fuzz/make_seeds" "$folder/seeds"
   for unit in "${fuzzers[@]}"; do
     mkdir -p "$folder/corpus/$unit"
-    local log="$folder/$unit.log"
+    local log="$folder/$unit.log" dict=fuzz/mobi.dict
+    [[ -f "fuzz/$unit.dict" ]] && dict="fuzz/$unit.dict"
     if ! "$folder/fuzz/${unit}_fuzzer" -max_total_time=12 -timeout=10 -rss_limit_mb=2048 \
-      -dict=fuzz/mobi.dict -artifact_prefix="$folder/$unit-" -print_final_stats=1 \
+      -dict="$dict" -artifact_prefix="$folder/$unit-" -print_final_stats=1 \
       "$folder/corpus/$unit" "$folder/seeds/$unit" "fuzz/regressions/$unit" >"$log" 2>&1; then
       tail -n 60 "$log" >&2
       echo "fuzzer $unit failed; the input is kept as $folder/$unit-*" >&2
