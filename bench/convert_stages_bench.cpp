@@ -184,7 +184,8 @@ pid_t ParentOf(const std::string &pid) {
   const char *nameEnd = read ? std::strrchr(line, ')') : nullptr;
   int parent = 0;
   char state = 0;
-  return nameEnd != nullptr && std::sscanf(nameEnd + 1, " %c %d", &state, &parent) == 2 ? parent : 0;
+  return nameEnd != nullptr && std::sscanf(nameEnd + 1, " %c %d", &state, &parent) == 2 ? parent
+                                                                                        : 0;
 }
 
 // The resident memory of this process and all below it.
@@ -290,7 +291,12 @@ std::string WriteNovel() {
 BENCHMARK(Unpacking)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(ImageNormalisation)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(Rendering)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(WholeConversion)->ArgName("chromium")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(WholeConversion)
+    ->ArgName("chromium")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 

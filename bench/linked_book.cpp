@@ -30,7 +30,8 @@ std::string LinkedText(std::size_t links) {
   text.reserve(links * kParagraphSize);
   for (std::size_t i = 0; i < links; ++i) {
     char link[64];
-    std::snprintf(link, sizeof link, "<p><a filepos=%010zu>see</a> ", (i * 7919 % links) * kParagraphSize);
+    std::snprintf(link, sizeof link, "<p><a filepos=%010zu>see</a> ",
+                  (i * 7919 % links) * kParagraphSize);
     text += Paragraph(link);
   }
   return text;

@@ -98,9 +98,10 @@ BENCHMARK_CAPTURE(BM_CorpusBook, mobi6, "palmdoc-calibre8-first-men-in-the-moon.
 
 void BM_LargestCorpusBook(benchmark::State &state) {
   const auto books = testbook::CorpusBooks();
-  const auto largest = std::max_element(books.begin(), books.end(), [](const auto &a, const auto &b) {
-    return std::filesystem::file_size(a) < std::filesystem::file_size(b);
-  });
+  const auto largest =
+      std::max_element(books.begin(), books.end(), [](const auto &a, const auto &b) {
+        return std::filesystem::file_size(a) < std::filesystem::file_size(b);
+      });
   if (largest == books.end()) {
     state.SkipWithError("no book corpus at ../shared/corpus/books beside the project");
     return;

@@ -59,8 +59,9 @@ void FinishPdf(benchmark::State &state) {
   std::string html = MakeBook(static_cast<int>(state.range(0)));
   const finishing::FinishPlan plan = finishing::PrepareHtmlText(html, {});
   WriteText(folder / "tmpData.htm", html);
-  const std::string render = "wkhtmltopdf -q --encoding utf-8 --enable-local-file-access --allow '" +
-                             work + "' '" + work + "tmpData.htm' '" + work + "rendered.pdf' 2>/dev/null";
+  const std::string render =
+      "wkhtmltopdf -q --encoding utf-8 --enable-local-file-access --allow '" + work + "' '" + work +
+      "tmpData.htm' '" + work + "rendered.pdf' 2>/dev/null";
   if (std::system(render.c_str()) != 0) {
     state.SkipWithError("wkhtmltopdf could not render the book");
     std::filesystem::remove_all(folder);
@@ -71,7 +72,8 @@ void FinishPdf(benchmark::State &state) {
     finishing::FinishPdf(book->pdf, work, plan, {"Title", "Author"});
     finishing::WritePdfFile(*book, work + "tmpData.pdf");
   }
-  state.counters["pdf_bytes"] = static_cast<double>(std::filesystem::file_size(folder / "rendered.pdf"));
+  state.counters["pdf_bytes"] =
+      static_cast<double>(std::filesystem::file_size(folder / "rendered.pdf"));
   std::filesystem::remove_all(folder);
 }
 BENCHMARK(FinishPdf)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -34,9 +34,11 @@ bool HoldsFonts(const std::string &folder) {
 std::string ConfigText(const std::string &folder, const std::optional<std::string> &previous) {
   const std::string here = textutil::XmlEscaped(folder);
   return "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
-         "  <cachedir>" + here + "</cachedir>\n  <dir>" + here + "</dir>\n"
-         "  <include ignore_missing=\"yes\">" + textutil::XmlEscaped(previous.value_or("fonts.conf")) +
-         "</include>\n</fontconfig>\n";
+         "  <cachedir>" +
+         here + "</cachedir>\n  <dir>" + here +
+         "</dir>\n"
+         "  <include ignore_missing=\"yes\">" +
+         textutil::XmlEscaped(previous.value_or("fonts.conf")) + "</include>\n</fontconfig>\n";
 }
 
 bool WriteText(const std::string &path, const std::string &text) {

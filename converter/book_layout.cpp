@@ -72,7 +72,8 @@ bool IsLookUpReference(std::string_view tagText) {
 std::optional<std::string> CssLength(std::string_view value) {
   std::size_t at = value.starts_with('-') ? 1 : 0;
   const std::size_t digits = at;
-  while (at < value.size() && (std::isdigit(static_cast<unsigned char>(value[at])) || value[at] == '.'))
+  while (at < value.size() &&
+         (std::isdigit(static_cast<unsigned char>(value[at])) || value[at] == '.'))
     ++at;
   if (at == digits)
     return std::nullopt;
@@ -121,7 +122,8 @@ bool ContinuesWord(unsigned char byte) {
 
 // Break places in the long runs of the text [from, to): never inside an
 // entity or a UTF-8 sequence.
-void BreakLongWords(std::string_view html, std::size_t from, std::size_t to, std::vector<Edit> &edits) {
+void BreakLongWords(std::string_view html, std::size_t from, std::size_t to,
+                    std::vector<Edit> &edits) {
   std::size_t runStart = from;
   std::size_t sinceBreak = 0;
   bool inEntity = false;
@@ -134,7 +136,8 @@ void BreakLongWords(std::string_view html, std::size_t from, std::size_t to, std
       continue;
     }
     const bool startsCharacter = (byte & 0xC0) != 0x80;
-    if (startsCharacter && !inEntity && at - runStart >= kLongestWord && sinceBreak >= kBreakEvery) {
+    if (startsCharacter && !inEntity && at - runStart >= kLongestWord &&
+        sinceBreak >= kBreakEvery) {
       edits.push_back(Insertion(at, std::string(kWordBreak)));
       sinceBreak = 0;
     }

@@ -237,7 +237,8 @@ private:
   static std::string WithoutTrailingBreaks(std::string text) {
     for (;;) {
       const std::size_t end = text.find_last_not_of(" \t\r\n");
-      if (end == std::string::npos || !std::string_view(text).substr(0, end + 1).ends_with(kPageBreak))
+      if (end == std::string::npos ||
+          !std::string_view(text).substr(0, end + 1).ends_with(kPageBreak))
         return text;
       text.erase(end + 1 - kPageBreak.size());
     }

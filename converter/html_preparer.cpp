@@ -208,8 +208,9 @@ std::vector<OutlineEntry> ContentsNavOutline(const TaggedHtml &html) {
     if (close == tags.size())
       break;
     const auto href = html.AttributeOf(i, "href");
-    outline.push_back({HtmlFragmentToText(html.Between(i, close)), std::max(depth - 1, 0),
-                       href && href->starts_with('#') ? IdMarkKey(href->substr(1)) : std::string()});
+    outline.push_back(
+        {HtmlFragmentToText(html.Between(i, close)), std::max(depth - 1, 0),
+         href && href->starts_with('#') ? IdMarkKey(href->substr(1)) : std::string()});
     i = close;
   }
   return outline;
@@ -219,7 +220,8 @@ std::vector<OutlineEntry> ContentsNavOutline(const TaggedHtml &html) {
 std::set<std::string, std::less<>> LinkedIds(const TaggedHtml &html) {
   std::set<std::string, std::less<>> ids;
   for (std::size_t i = 0; i < html.Tags().size(); ++i)
-    if (const auto href = html.AttributeOf(i, "href"); href && href->size() > 1 && href->front() == '#')
+    if (const auto href = html.AttributeOf(i, "href");
+        href && href->size() > 1 && href->front() == '#')
       ids.emplace(href->substr(1));
   return ids;
 }
@@ -291,7 +293,8 @@ std::string Marker(std::string_view key) {
 // At most the height of a page of text, so the cover never spills over.
 std::string CoverPage(const std::string &coverImage) {
   return "<div style=\"page-break-after:always;text-align:center\"><img src=\"" +
-         textutil::XmlEscaped(coverImage) + "\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
+         textutil::XmlEscaped(coverImage) +
+         "\" alt=\"\" style=\"max-width:100%;max-height:250mm\"/></div>";
 }
 
 // True when a picture of the book is the cover or a copy of it.
@@ -376,8 +379,8 @@ Preparation PrepareEdits(std::string_view html, const std::vector<Tag> &tags,
     // The library rewrites only links whose one attribute is filepos; the
     // others would render as plain text.
     if (const auto number = tagged.UnrewrittenLinkNumber(i))
-      insertions.push_back(
-          Insertion(tags[i].begin + 2, " href=\"" + std::string(kLinkScheme) + AnchorMarkKey(*number) + "\""));
+      insertions.push_back(Insertion(tags[i].begin + 2, " href=\"" + std::string(kLinkScheme) +
+                                                            AnchorMarkKey(*number) + "\""));
   }
 
   plan.outline = ContentsNavOutline(tagged);

@@ -64,7 +64,8 @@ public:
       for (std::size_t at = text.find(trace); at != std::string_view::npos;
            at = text.find(trace, at + 1)) {
         const std::size_t end = at + trace.size();
-        if ((at == 0 || !IsNameChar(text[at - 1])) && (end == text.size() || !IsNameChar(text[end])))
+        if ((at == 0 || !IsNameChar(text[at - 1])) &&
+            (end == text.size() || !IsNameChar(text[end])))
           return true;
       }
       return false;

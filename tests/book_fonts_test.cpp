@@ -31,11 +31,13 @@ constexpr const char *kSourceFont = "/usr/share/fonts/truetype/dejavu/DejaVuSans
 Bytes UninstalledFont() {
   Bytes font = testbook::ReadFile(kSourceFont);
   const auto rename = [&font](const Bytes &from, const Bytes &to) {
-    for (auto at = font.begin(); (at = std::search(at, font.end(), from.begin(), from.end())) != font.end();)
+    for (auto at = font.begin();
+         (at = std::search(at, font.end(), from.begin(), from.end())) != font.end();)
       at = std::copy(to.begin(), to.end(), at);
   };
   rename(testbook::ToBytes("DejaVu"), testbook::ToBytes("Bkconv"));
-  rename(Bytes{0, 'D', 0, 'e', 0, 'j', 0, 'a', 0, 'V', 0, 'u'}, Bytes{0, 'B', 0, 'k', 0, 'c', 0, 'o', 0, 'n', 0, 'v'});
+  rename(Bytes{0, 'D', 0, 'e', 0, 'j', 0, 'a', 0, 'V', 0, 'u'},
+         Bytes{0, 'B', 0, 'k', 0, 'c', 0, 'o', 0, 'n', 0, 'v'});
   return font;
 }
 

@@ -183,7 +183,8 @@ TEST(BookPieces, ChaptersStartPagesAndLinksAndOutlineLandOnThemAcrossPieces) {
   }
   ASSERT_EQ(chapterPages.size(), static_cast<std::size_t>(kChapters));
   for (int c = 1; c <= kChapters; ++c)
-    EXPECT_TRUE(PageText(book.pdf, chapterPages[c - 1]).starts_with("Chapter " + std::to_string(c)));
+    EXPECT_TRUE(
+        PageText(book.pdf, chapterPages[c - 1]).starts_with("Chapter " + std::to_string(c)));
 
   const Jumps jumps = ReadJumps(book.pdf);
   EXPECT_EQ(jumps.links, chapterPages); // the contents page's links, the last into the last piece
@@ -347,7 +348,8 @@ std::pair<double, std::string> RenderLaidOut(std::string html, const std::string
   const int rendered = RenderPdf(folder + "book.htm", folder + "book.pdf", folder);
   testing::internal::GetCapturedStdout();
   EXPECT_NE(rendered, 0);
-  const std::string boxes = testbook::RunProgram({"pdftotext", "-bbox", folder + "book.pdf", "-"}).out;
+  const std::string boxes =
+      testbook::RunProgram({"pdftotext", "-bbox", folder + "book.pdf", "-"}).out;
   std::string text = testbook::PdfText(folder + "book.pdf");
   std::erase_if(text, [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
   return {testbook::WordBox(boxes, "Para1x0").second, text};

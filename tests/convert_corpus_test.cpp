@@ -124,9 +124,9 @@ bool IsMarkOrDirection(std::string_view text, std::size_t at, std::size_t length
   char32_t code = static_cast<unsigned char>(text[at]) & (0x7F >> (length > 1 ? length : 0));
   for (std::size_t i = 1; i < length; ++i)
     code = code << 6 | (static_cast<unsigned char>(text[at + i]) & 0x3F);
-  return (code >= 0x0591 && code <= 0x05C7 && code != 0x05BE) || (code >= 0x064B && code <= 0x065F) ||
-         code == 0x0670 || code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
-         (code >= 0x2066 && code <= 0x2069);
+  return (code >= 0x0591 && code <= 0x05C7 && code != 0x05BE) ||
+         (code >= 0x064B && code <= 0x065F) || code == 0x0670 || code == 0x200E || code == 0x200F ||
+         (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
 }
 
 // The letters of `text`: without white space, points and direction marks.
@@ -134,7 +134,8 @@ std::string LettersOf(std::string_view text) {
   std::string squeezed;
   for (std::size_t at = 0; at < text.size();) {
     std::size_t length = 1;
-    while (at + length < text.size() && (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80)
+    while (at + length < text.size() &&
+           (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80)
       ++length;
     if (!std::isspace(static_cast<unsigned char>(text[at])) && !IsMarkOrDirection(text, at, length))
       squeezed += text.substr(at, length);
@@ -220,7 +221,8 @@ std::vector<ContentsEntry> NcxContents(const fs::path &book) {
   const BookSections sections = FindSections(BookRecords(file, offsets));
   const std::uint32_t header = sections.kf8 ? sections.kf8->header : 0;
   const auto fields = header < records.size() ? ReadMobiHeader(records[header]) : std::nullopt;
-  const auto first = fields ? MobiHeader::RecordOf(fields->ncxIndex, header, records.size()) : std::nullopt;
+  const auto first =
+      fields ? MobiHeader::RecordOf(fields->ncxIndex, header, records.size()) : std::nullopt;
   const auto table = first ? ReadIndex(records, *first) : std::nullopt;
   return table ? FileposContents(ReadNcx(*table)) : std::vector<ContentsEntry>();
 }

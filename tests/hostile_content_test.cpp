@@ -146,14 +146,15 @@ TEST_F(HostileContentTest, NothingIsFetchedFromTheNetwork) {
               "<iframe src=\"http://" + host + ":" + port + "/page.html\"></iframe>"
               "<link rel=\"stylesheet\" href=\"http://" + host + ":" + port + "/style.css\">";
   Convert(markup);
-  EXPECT_FALSE(listener.Called()) << "the renderer connected to " << MachineAddress() << ":" << port;
+  EXPECT_FALSE(listener.Called()) << "the renderer connected to " << MachineAddress() << ":"
+                                  << port;
 }
 
 TEST_F(HostileContentTest, ScriptsDoNotRun) {
-  const std::string text =
-      Convert("<script>document.write('SCRIPT-RAN-MARKER');</script>"
-              "<p id=x>still</p><script>document.getElementById('x').textContent='SCRIPT-RAN-AGAIN';"
-              "</script><img src=\"none.jpg\" onerror=\"document.body.innerHTML='SCRIPT-ONERROR'\">");
+  const std::string text = Convert(
+      "<script>document.write('SCRIPT-RAN-MARKER');</script>"
+      "<p id=x>still</p><script>document.getElementById('x').textContent='SCRIPT-RAN-AGAIN';"
+      "</script><img src=\"none.jpg\" onerror=\"document.body.innerHTML='SCRIPT-ONERROR'\">");
   EXPECT_EQ(text.find("SCRIPT-RAN"), std::string::npos);
   EXPECT_EQ(text.find("SCRIPT-ONERROR"), std::string::npos);
   EXPECT_NE(text.find("still"), std::string::npos);

@@ -44,7 +44,8 @@ std::vector<int> Depths(const FinishPlan &plan) {
 TEST(PdfText, MetadataFromEitherEncodingBecomesTrimmedUtf8) {
   using finishing::BookTextToUtf8;
   EXPECT_EQ(BookTextToUtf8("Caf\xc3\xa9"), "Caf\xc3\xa9");
-  EXPECT_EQ(BookTextToUtf8("Caf\xe9 \x80\x93x\x94"), "Caf\xc3\xa9 \xe2\x82\xac\xe2\x80\x9cx\xe2\x80\x9d");
+  EXPECT_EQ(BookTextToUtf8("Caf\xe9 \x80\x93x\x94"),
+            "Caf\xc3\xa9 \xe2\x82\xac\xe2\x80\x9cx\xe2\x80\x9d");
   // Bytes Windows-1252 leaves undefined become U+FFFD, as in the book's text.
   EXPECT_EQ(BookTextToUtf8("a\x81z\xff"), "a\xef\xbf\xbdz\xc3\xbf");
   EXPECT_EQ(BookTextToUtf8("  Two\r\n\tlines \x01 here  "), "Two lines here");

@@ -161,7 +161,8 @@ public:
     Handle info = pdf_.getTrailer().getKey("/Info");
     if (info.isDictionary()) {
       result.title = info.getKey("/Title").isString() ? info.getKey("/Title").getUTF8Value() : "";
-      result.author = info.getKey("/Author").isString() ? info.getKey("/Author").getUTF8Value() : "";
+      result.author =
+          info.getKey("/Author").isString() ? info.getKey("/Author").getUTF8Value() : "";
     }
     CollectStrings(pdf_.getTrailer(), result.strings);
     for (Handle object : pdf_.getAllObjects())
@@ -169,8 +170,8 @@ public:
     Handle xobjects = pages_.front().getKey("/Resources").getKey("/XObject");
     if (xobjects.isDictionary())
       for (const std::string &key : xobjects.getKeys())
-        result.imagesOnFirstPage += xobjects.getKey(key).getDict().getKey("/Subtype").isNameAndEquals(
-            "/Image");
+        result.imagesOnFirstPage +=
+            xobjects.getKey(key).getDict().getKey("/Subtype").isNameAndEquals("/Image");
     return result;
   }
 
@@ -508,7 +509,8 @@ struct GeneratedMobi {
   std::vector<std::string> chapterWords;
 };
 
-GeneratedMobi MakeMobi(std::uint32_t encoding, const std::string &title, const std::string &author) {
+GeneratedMobi MakeMobi(std::uint32_t encoding, const std::string &title,
+                       const std::string &author) {
   constexpr int kChapters = 12;
   GeneratedMobi book;
   testbook::LinkedText text;
@@ -758,7 +760,9 @@ TEST_F(FinishedBook, CorpusBooksGetJumpsAndTheirContentsAsOutline) {
        // Its contents index lists every entry at the top level.
        {{"Titlepage", 0}, {"Imprint", 0}, {"The Enchiridion", 0}, {"I", 0}, {"II", 0}}},
       {"palmdoc-gutenberg-hound-kindlegen29.mobi",
-       {{"THE HOUND OF THE BASKERVILLES", 0}, {"Contents", 0}, {"Chapter 1. Mr. Sherlock Holmes", 0}}},
+       {{"THE HOUND OF THE BASKERVILLES", 0},
+        {"Contents", 0},
+        {"Chapter 1. Mr. Sherlock Holmes", 0}}},
   };
   for (const Case &c : cases) {
     Conversion conversion;

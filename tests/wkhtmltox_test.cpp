@@ -136,7 +136,8 @@ TEST(WkhtmltoxOutput, ProgressPhasesAndWarningsInAnyChunking) {
     EXPECT_EQ(recorder.progress, (std::vector<int>{0, 50, 100, 25, 50})) << chunk;
     EXPECT_EQ(recorder.phases,
               (std::vector<std::string>{"Loading page", "Printing pages", "Done"}));
-    EXPECT_EQ(recorder.warnings, (std::vector<std::string>{"Failed to load file:///w/missing.png (ignore)"}));
+    EXPECT_EQ(recorder.warnings,
+              (std::vector<std::string>{"Failed to load file:///w/missing.png (ignore)"}));
     EXPECT_TRUE(recorder.errors.empty());
     ASSERT_EQ(recorder.debug.size(), 1u);
     EXPECT_EQ(output.PhaseCount(), 3);
@@ -172,7 +173,9 @@ void RecordPhase(wkhtmltopdf_converter *converter) {
   events->phases.push_back(
       wkhtmltopdf_phase_description(converter, wkhtmltopdf_current_phase(converter)));
 }
-void RecordError(wkhtmltopdf_converter *, const char *message) { events->errors.push_back(message); }
+void RecordError(wkhtmltopdf_converter *, const char *message) {
+  events->errors.push_back(message);
+}
 
 // Converts `page` (a path, or HTML text when `html` is set) to `out`.
 int Convert(const std::string &out, const std::string &page, Events &recorded,
@@ -208,7 +211,8 @@ TEST(WkhtmltoxConvert, WritesAPdfAtPathsWithSpacesAndQuotes) {
   const std::filesystem::path folder = scratch.Path() / "a b 'c' \"d\"";
   std::filesystem::create_directory(folder);
   const std::string page = (folder / "-page one.htm").string();
-  testbook::WriteFile(page, testbook::ToBytes("<html><body><p>Quoted paths work</p></body></html>"));
+  testbook::WriteFile(page,
+                      testbook::ToBytes("<html><body><p>Quoted paths work</p></body></html>"));
   const std::string out = (folder / "-out put.pdf").string();
   Events recorded;
   ASSERT_EQ(Convert(out, page, recorded), 1);

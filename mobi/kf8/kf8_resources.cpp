@@ -95,8 +95,8 @@ int WriteKf8Resources(std::span<const ByteReader> resources, const std::string &
   written.names[0] = written.names[coverOffset + 1];
   const auto cover = resources[coverOffset].Bytes();
   for (std::size_t i = 0; i < resources.size(); ++i)
-    if (const auto bytes = resources[i].Bytes(); i != coverOffset && !written.names[i + 1].empty() &&
-                                                 std::ranges::equal(bytes, cover))
+    if (const auto bytes = resources[i].Bytes();
+        i != coverOffset && !written.names[i + 1].empty() && std::ranges::equal(bytes, cover))
       written.coverCopies.push_back(written.names[i + 1]);
   return MOBI_OK;
 }
