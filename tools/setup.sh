@@ -88,7 +88,8 @@ fuzz_smoke() {
     mkdir -p "$folder/corpus/$unit"
     local log="$folder/$unit.log" dict=fuzz/mobi.dict
     [[ -f "fuzz/$unit.dict" ]] && dict="fuzz/$unit.dict"
-    if ! "$folder/fuzz/${unit}_fuzzer" -max_total_time=12 -timeout=10 -rss_limit_mb=2048 \
+    # A fixed seed makes the run repeatable: a failure here is the same failure anywhere.
+    if ! "$folder/fuzz/${unit}_fuzzer" -seed=1 -max_total_time=12 -timeout=10 -rss_limit_mb=2048 \
       -dict="$dict" -artifact_prefix="$folder/$unit-" -print_final_stats=1 \
       "$folder/corpus/$unit" "$folder/seeds/$unit" "fuzz/regressions/$unit" >"$log" 2>&1; then
       tail -n 60 "$log" >&2
