@@ -212,8 +212,7 @@ namespace {
 // has no NCX or the index does not check out.
 std::vector<NcxEntry> BookNcx(const BookRecords &records, const BookSection &section) {
   const auto header = ReadMobiHeader(records.Record(section.header));
-  const auto first =
-      header && header->ncxIndex != kNullIndex ? section.Record(header->ncxIndex) : std::nullopt;
+  const auto first = header ? section.Record(header->ncxIndex) : std::nullopt;
   const auto table = first ? ReadIndex(records.All(), *first) : std::nullopt;
   return table ? ReadNcx(*table) : std::vector<NcxEntry>();
 }

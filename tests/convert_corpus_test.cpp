@@ -222,7 +222,8 @@ std::vector<ContentsEntry> NcxContents(const fs::path &book) {
   const std::uint32_t header = sections.kf8 ? sections.kf8->header : 0;
   const auto fields = header < records.size() ? ReadMobiHeader(records[header]) : std::nullopt;
   const auto first =
-      fields ? MobiHeader::RecordOf(fields->ncxIndex, header, records.size()) : std::nullopt;
+      fields ? BookSection{header, static_cast<std::uint32_t>(records.size())}.Record(fields->ncxIndex)
+             : std::nullopt;
   const auto table = first ? ReadIndex(records, *first) : std::nullopt;
   return table ? FileposContents(ReadNcx(*table)) : std::vector<ContentsEntry>();
 }

@@ -68,13 +68,6 @@ std::uint64_t MobiHeader::ExthStart() const {
   return kMobiHeaderStart + std::uint64_t{headerLength};
 }
 
-std::optional<std::uint32_t> MobiHeader::RecordOf(std::uint32_t index, std::uint32_t headerRecord,
-                                                  std::size_t recordCount) {
-  if (index == kNullIndex || headerRecord >= recordCount || index >= recordCount - headerRecord)
-    return std::nullopt;
-  return headerRecord + index;
-}
-
 bool MobiHeader::IsKf8() const {
   return fileVersion == MobiHeader::kKf8Version && headerLength >= kKf8HeaderLength &&
          skeletonIndex != kNullIndex;

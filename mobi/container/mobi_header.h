@@ -56,10 +56,6 @@ struct MobiHeader {
   bool HasExth() const;
   // Where the EXTH block would start: right after the MOBI header.
   std::uint64_t ExthStart() const;
-  // The absolute record that an index field names, counted from the header
-  // record `headerRecord`; nothing for kNullIndex or past `recordCount`.
-  static std::optional<std::uint32_t> RecordOf(std::uint32_t index, std::uint32_t headerRecord,
-                                               std::size_t recordCount);
 };
 
 // The header of `record`; nothing when it is too short for the PalmDOC

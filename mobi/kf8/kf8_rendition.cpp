@@ -13,9 +13,9 @@
 namespace {
 
 // The index table that a header's index field names, when it names one.
-std::optional<IndexTable> IndexAt(std::span<const ByteReader> records, std::uint32_t kf8Header,
+std::optional<IndexTable> IndexAt(std::span<const ByteReader> records, const BookSection &kf8,
                                   std::uint32_t index) {
-  const auto record = MobiHeader::RecordOf(index, kf8Header, records.size());
+  const auto record = kf8.Record(index);
   return record ? ReadIndex(records, *record) : std::nullopt;
 }
 
@@ -52,23 +52,25 @@ std::unique_ptr<Kf8Text> ReadKf8Text(std::span<const ByteReader> records, std::u
   auto owner = std::make_unique<Kf8Text>();
   Kf8Text &book = *owner;
   book.text = std::move(text);
-  const auto fdst = MobiHeader::RecordOf(header->fdstIndex, kf8Header, records.size());
+  // Every record after the header may belong to the KF8 rendition.
+  const BookSection kf8{kf8Header, static_cast<std::uint32_t>(records.size())};
+  const auto fdst = kf8.Record(header->fdstIndex);
   const std::uint32_t flowCount = fdst ? header->fdstCount : 0;
   auto flows = SplitFlows(book.text, fdst ? records[*fdst] : ByteReader(), flowCount);
-  const auto skeletonTable = IndexAt(records, kf8Header, header->skeletonIndex);
+  const auto skeletonTable = IndexAt(records, kf8, header->skeletonIndex);
   if (!flows || !skeletonTable)
     return nullptr;
   book.flows = std::move(*flows);
   const std::vector<SkeletonEntry> skeletons = ReadSkeletons(*skeletonTable);
-  if (const auto fragmentTable = IndexAt(records, kf8Header, header->fragmentIndex))
+  if (const auto fragmentTable = IndexAt(records, kf8, header->fragmentIndex))
     book.fragments = ReadFragments(*fragmentTable);
   auto parts = AssembleParts(book.flows[0].text, skeletons, book.fragments);
   if (!parts || parts->empty())
     return nullptr;
   book.parts = std::move(*parts);
-  if (const auto ncx = IndexAt(records, kf8Header, header->ncxIndex))
+  if (const auto ncx = IndexAt(records, kf8, header->ncxIndex))
     book.contents = ReadNcx(*ncx);
-  if (const auto guide = IndexAt(records, kf8Header, header->guideIndex))
+  if (const auto guide = IndexAt(records, kf8, header->guideIndex))
     book.guide = ReadGuide(*guide);
   book.startPosition = ReadingStart(book, records[kf8Header]);
   return owner;
