@@ -151,13 +151,17 @@ void BreakLongWords(std::string_view html, std::size_t from, std::size_t to,
 Edit StyleSheetPlace(std::string_view html, const std::vector<Tag> &tags, bool dictionary) {
   const std::string sheets =
       std::string(kStyleSheet) + std::string(dictionary ? kDictionaryStyle : "");
-  for (const Tag &tag : tags)
-    if (tag.name == "head")
-      return {tag.end, tag.end, sheets};
+  // Only a head before the body holds it: every piece the book is cut into
+  // repeats what comes before the body, and nothing after it.
+  const auto body =
+      std::find_if(tags.begin(), tags.end(), [](const Tag &tag) { return tag.name == "body"; });
+  for (auto tag = tags.begin(); tag != body; ++tag)
+    if (tag->name == "head")
+      return {tag->end, tag->end, sheets};
   const std::string ownHead = "<head>" + sheets + "</head>";
-  for (const Tag &tag : tags)
-    if (tag.name == "html")
-      return {tag.end, tag.end, ownHead};
+  for (auto tag = tags.begin(); tag != body; ++tag)
+    if (tag->name == "html")
+      return {tag->end, tag->end, ownHead};
   const bool declared = !tags.empty() && tags.front().begin == 0 &&
                         html.substr(0, tags.front().end).starts_with("<?xml");
   const std::size_t at = declared ? tags.front().end : 0;
@@ -186,11 +190,7 @@ std::vector<Edit> LayoutEdits(std::string_view html, const std::vector<Tag> &tag
     if (!rawText)
       BreakLongWords(html, textFrom, tag.begin, edits);
     textFrom = tag.end;
-    if (finishing::HoldsRawText(tag.name))
-      rawText = true;
-    else if (tag.name.starts_with('/') &&
-             finishing::HoldsRawText(std::string_view(tag.name).substr(1)))
-      rawText = false;
+    rawText = tag.rawTextFollows;
     if (tag.name == "body") {
       shownSinceBreak = coverPageFirst;
     } else if (tag.name == "mbp:pagebreak") {

@@ -37,6 +37,14 @@ bool ClosesParagraph(std::string_view name) {
 
 constexpr std::string_view kBreakBefore = "page-break-before:always";
 
+// Where a page break before the element stands in its start tag: among the
+// attributes, never in the name.
+std::size_t BreakBeforeAt(std::string_view tagText) {
+  const std::size_t attributes = tagText.find_first_of(" \t\r\n");
+  return attributes == std::string_view::npos ? attributes
+                                              : tagText.find(kBreakBefore, attributes);
+}
+
 // A place the text may be cut, with the elements open there (tag indexes,
 // outermost first) and how many things the body shows before it.
 struct Cut {
@@ -56,21 +64,14 @@ public:
   void Take(std::string_view html, const Tag &tag) {
     Text(html.substr(from_, tag.begin - from_));
     from_ = tag.end;
-    const std::string_view name = tag.name;
-    if (finishing::HoldsRawText(name))
-      raw_ = true;
-    else if (name.starts_with('/') && finishing::HoldsRawText(name.substr(1)))
-      raw_ = false;
-    count_ += finishing::ShowsByItself(name) ? 1 : 0;
+    raw_ = tag.rawTextFollows;
+    count_ += finishing::ShowsByItself(tag.name) ? 1 : 0;
   }
   // What is shown up to `at`, a place at or past the last tag taken.
   std::size_t Before(std::string_view html, std::size_t at) const {
     return count_ + (!raw_ && finishing::ShowsText(html.substr(from_, at - from_)) ? 1 : 0);
   }
   std::size_t Count() const { return count_; }
-  // Inside a style sheet or script, whose "tags" are its text: a cut there
-  // would end it early.
-  bool InRawText() const { return raw_; }
 
 private:
   void Text(std::string_view text) { count_ += !raw_ && finishing::ShowsText(text) ? 1 : 0; }
@@ -126,12 +127,12 @@ CutPlan CutPlaces(std::string_view html, const std::vector<Tag> &tags, std::size
   for (std::size_t i = bodyTag + 1; i < tags.size() && tags[i].begin < bodyEnd; ++i) {
     const Tag &tag = tags[i];
     const std::string_view text = html.substr(tag.begin, tag.end - tag.begin);
-    if (!tag.name.starts_with('/') && text.find(kBreakBefore) != std::string_view::npos &&
-        open.Cuttable(tags) && !shown.InRawText())
+    if (!tag.name.starts_with('/') && BreakBeforeAt(text) != std::string_view::npos &&
+        open.Cuttable(tags))
       plan.cuts.push_back({tag.begin, true, open.Indexes(), shown.Before(html, tag.begin)});
     open.Take(tags, i);
     shown.Take(html, tag);
-    if ((EndsBlock(tag.name) || text == kEntryBreak) && open.Cuttable(tags) && !shown.InRawText())
+    if ((EndsBlock(tag.name) || text == kEntryBreak) && open.Cuttable(tags))
       plan.cuts.push_back({tag.end, false, open.Indexes(), shown.Count()});
   }
   plan.shown = shown.Before(html, std::max(bodyEnd, tags[bodyTag].end));
@@ -167,7 +168,7 @@ std::vector<const Cut *> ChooseCuts(const CutPlan &plan, std::size_t bodyStart,
 
 std::string WithoutBreakBefore(std::string_view tagText) {
   std::string text(tagText);
-  if (const std::size_t at = text.find(kBreakBefore); at != std::string::npos)
+  if (const std::size_t at = BreakBeforeAt(tagText); at != std::string::npos)
     text.replace(at, kBreakBefore.size(), "page-break-before:auto");
   return text;
 }

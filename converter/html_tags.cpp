@@ -11,6 +11,24 @@ bool IsNameChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == ':' || c == '-' || c == '_';
 }
 
+// Elements whose content a parser takes as text, never as tags, and which
+// is not laid out as the book's text: style sheets, scripts, the title.
+bool HoldsRawText(std::string_view name) {
+  return name == "style" || name == "script" || name == "title" || name == "textarea";
+}
+
+// Where the raw text that starts at `from` ends: at its element's end tag, as
+// a parser reads it, so that what looks like a tag inside is text.
+std::size_t RawTextEnd(std::string_view html, std::size_t from, std::string_view name) {
+  for (std::size_t at = from; (at = html.find("</", at)) != std::string_view::npos; at += 2) {
+    const std::size_t nameEnd = at + 2 + name.size();
+    if (nameEnd <= html.size() && Lower(html.substr(at + 2, name.size())) == name &&
+        (nameEnd == html.size() || !IsNameChar(html[nameEnd])))
+      return at;
+  }
+  return html.size();
+}
+
 } // namespace
 
 std::vector<Tag> ScanTags(std::string_view html) {
@@ -30,8 +48,12 @@ std::vector<Tag> ScanTags(std::string_view html) {
       ++nameEnd;
     while (nameEnd < close && IsNameChar(html[nameEnd]))
       ++nameEnd;
-    tags.push_back({at, close + 1, Lower(html.substr(at + 1, nameEnd - at - 1))});
+    Tag &tag = tags.emplace_back();
+    tag = {at, close + 1, Lower(html.substr(at + 1, nameEnd - at - 1))};
     at = close + 1;
+    tag.rawTextFollows = HoldsRawText(tag.name) && html[close - 1] != '/';
+    if (tag.rawTextFollows)
+      at = RawTextEnd(html, at, tag.name);
   }
   return tags;
 }
@@ -52,10 +74,6 @@ bool ShowsByItself(std::string_view name) {
   static constexpr std::string_view kShown[] = {"img",   "image",  "svg",  "hr",
                                                 "table", "object", "video"};
   return std::find(std::begin(kShown), std::end(kShown), name) != std::end(kShown);
-}
-
-bool HoldsRawText(std::string_view name) {
-  return name == "style" || name == "script" || name == "title" || name == "textarea";
 }
 
 bool ShowsText(std::string_view text) {

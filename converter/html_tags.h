@@ -13,11 +13,13 @@
 namespace finishing {
 
 // One tag: where it stands and its lower-case name, with a leading "/" for an
-// end tag. Comments are not tags.
+// end tag. Comments are not tags, nor is anything in the raw text of a style
+// sheet, script, title or text area up to its end tag.
 struct Tag {
   std::size_t begin = 0;
   std::size_t end = 0; // one past ">"
   std::string name;
+  bool rawTextFollows = false; // the text up to the next tag is not laid out
 };
 
 std::vector<Tag> ScanTags(std::string_view html);
@@ -30,9 +32,6 @@ bool OpensElement(const Tag &tag, std::string_view tagText);
 // Whether an element of this name shows something without any text: a
 // picture, a rule, a table and the like.
 bool ShowsByItself(std::string_view name);
-// Whether an element of this name holds text that is not laid out (a style
-// sheet, a script, the title).
-bool HoldsRawText(std::string_view name);
 // Whether text between tags shows anything: more than white space and
 // comments.
 bool ShowsText(std::string_view text);

@@ -4,7 +4,8 @@
 // dictionary, a cover), the second the piece size; the rest is the HTML.
 // Besides the sanitizers it checks that the pieces show, together, the text
 // the whole would show; that each piece closes what it opens, the last one
-// leaving open only what the whole leaves open; that no piece shows nothing;
+// leaving open only what the whole leaves open (paragraphs aside: the
+// document's end closes them); that no piece shows nothing;
 // and that no piece is larger than the whole with its head and the elements
 // it opens again.
 #include <algorithm>
@@ -68,11 +69,8 @@ Reading ReadBody(std::string_view html) {
     if (!raw)
       AddText(html.substr(from, tag.begin - from), reading.text);
     from = tag.end;
+    raw = tag.rawTextFollows;
     const std::string_view name = tag.name;
-    if (IsIn(name, {"style", "script", "title", "textarea"}))
-      raw = true;
-    else if (IsIn(name, {"/style", "/script", "/title", "/textarea"}))
-      raw = false;
     reading.showsElement = reading.showsElement ||
                            IsIn(name, {"img", "image", "svg", "hr", "table", "object", "video"});
     if (name.empty() || name.starts_with('!') || name.starts_with('?'))
@@ -94,6 +92,14 @@ Reading ReadBody(std::string_view html) {
   if (!raw)
     AddText(html.substr(std::min(from, html.size())), reading.text);
   return reading;
+}
+
+// The open elements without paragraphs: one left open at a piece's end is
+// closed by the document's end, whatever closed it in the whole (a page
+// break, which a piece drops at its end, closes one).
+std::vector<std::string> WithoutParagraphs(std::vector<std::string> open) {
+  std::erase(open, "p");
+  return open;
 }
 
 std::size_t TagBytes(std::string_view html) {
@@ -128,10 +134,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const Reading piece = ReadBody(pieces[i]);
     joined += piece.text;
-    if (i + 1 < pieces.size())
-      FUZZ_CHECK(piece.open.empty());
-    else
-      FUZZ_CHECK(piece.open == all.open);
+    const std::vector<std::string> leftOpen =
+        i + 1 < pieces.size() ? std::vector<std::string>{} : WithoutParagraphs(all.open);
+    FUZZ_CHECK(WithoutParagraphs(piece.open) == leftOpen);
     if (pieces.size() > 1)
       FUZZ_CHECK(!piece.text.empty() || piece.showsElement);
     FUZZ_CHECK(pieces[i].size() <= bound);

@@ -250,6 +250,18 @@ TEST(BookPieces, PiecesGiveTheTextOfTheWholeWithoutEmptyPages) {
     EXPECT_NE(Words(PageText(folder + "joined.pdf", page)), "") << "page " << page;
 }
 
+TEST(BookPieces, EveryPieceHasTheStyleSheetWhereverTheBookPutsAHead) {
+  // Markup inside a title is its text, and a head inside the body is not the
+  // document's: the style sheet goes before the body, which every piece repeats.
+  std::string html = "<body><title><html><head></head></title>" + Prose(0, 3000) +
+                     "<head></head>" + Prose(1, 3000) + "</body>";
+  LayOut(html);
+  const auto pieces = layout::CutIntoPieces(html, 2000, "");
+  ASSERT_GT(pieces.size(), 2u);
+  for (const std::string &piece : pieces)
+    EXPECT_LT(piece.find("<style"), piece.find("<body>")) << piece.substr(0, 200);
+}
+
 TEST(BookPieces, OnePieceThatFailsFailsTheRendering) {
   ScratchFolder scratch;
   const std::string folder = scratch.Path().string() + "/";

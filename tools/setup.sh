@@ -68,9 +68,8 @@ main_tests() {
 
 # The bad-input sweep and the fuzzers' regression replays again, under
 # AddressSanitizer (leaks included) and UndefinedBehaviorSanitizer.
-# html_stage is left out until its open findings (fuzz/open-findings/html_stage) are fixed:
-# from its seeds it fails its oracle within seconds. Its replay still runs in ctest.
-fuzzers=(mobi_info doc_decompressor huff_decompressor mobi_html tarn_png index_reader kf8_rendition)
+fuzzers=(mobi_info doc_decompressor huff_decompressor mobi_html tarn_png index_reader kf8_rendition
+  html_stage)
 sanitized_tests() {
   configure build-sanitize -DSANITIZE=ON -DFUZZ=OFF -DBOOKCONV_TESTS=ON -DBOOKCONV_BENCH=OFF
   cmake --build build-sanitize -j "$jobs" --target bad_input_sweep_test "${fuzzers[@]/%/_replay}"
