@@ -12,8 +12,8 @@
 
 namespace layout {
 
-// The element a page break of the book becomes. Empty, so a piece that
-// starts at one can leave it out.
+// The element a page break of the book becomes. Empty, so a piece that starts
+// or ends at one can keep it without its break.
 inline constexpr std::string_view kPageBreak =
     "<div class=\"bookconv-pagebreak\" style=\"page-break-before:always\"></div>";
 // The element a dictionary's separator between two entries becomes.

@@ -226,22 +226,31 @@ private:
       const std::string_view tagText = text.substr(tag, close + 1 - tag);
       if (IsShown(tagText))
         break;
-      if (tagText != kPageBreak)
-        lead += WithoutBreakBefore(tagText);
+      lead += WithoutBreakBefore(tagText);
       at = close + 1;
     }
     return lead + std::string(text.substr(at));
   }
 
   // A page break at the end of a piece, inside the elements closed there,
-  // would leave an empty page of its own.
+  // would leave an empty page of its own. It stays without its break, so the
+  // elements around it nest as they do in the whole.
   static std::string WithoutTrailingBreaks(std::string text) {
+    static const std::string kept = WithoutBreakBefore(kPageBreak);
+    std::size_t end = text.size();
     for (;;) {
-      const std::size_t end = text.find_last_not_of(" \t\r\n");
-      if (end == std::string::npos ||
-          !std::string_view(text).substr(0, end + 1).ends_with(kPageBreak))
+      const std::string_view before = std::string_view(text).substr(0, end);
+      const std::size_t last = before.find_last_not_of(" \t\r\n");
+      if (last == std::string_view::npos)
         return text;
-      text.erase(end + 1 - kPageBreak.size());
+      if (before.substr(0, last + 1).ends_with(kPageBreak)) {
+        end = last + 1 - kPageBreak.size();
+        text.replace(end, kPageBreak.size(), kept);
+      } else if (before.substr(0, last + 1).ends_with(kept)) {
+        end = last + 1 - kept.size();
+      } else {
+        return text;
+      }
     }
   }
 

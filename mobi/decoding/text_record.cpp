@@ -5,6 +5,7 @@
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "decoding/bit_reader.h"
 #include "index/book_contents.h"
@@ -102,10 +103,16 @@ int DecodeTextRecords(const BookRecords &records, const TextLayout &layout, Huff
   const std::uint64_t fileSize = records.FileSize();
   const std::uint64_t maxText =
       std::min<std::uint64_t>(kMaxBookText, kTextPerBookByte * fileSize + kTextAnyBook);
-  // One allocation for the whole text; pages never written are never used.
-  text.reserve(static_cast<std::size_t>(
-      std::min<std::uint64_t>(std::uint64_t{layout.recordCount} * outSize, maxText)));
+  // One allocation for the text of any real book. Declared sizes alone can ask
+  // for megabytes that a small damaged book never fills, and a memory checker
+  // pays for every byte reserved; a repetitive small book grows past it.
+  text.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
+      {std::uint64_t{layout.recordCount} * outSize, kTextPerBookByte * fileSize, maxText})));
   std::uint64_t readLeft = kReadPerBookByte * fileSize;
+  // Each record decodes into one buffer of the declared record size, and only
+  // what it decoded joins the text: a damaged book that declares large
+  // records and stores small ones costs no more than the bytes it holds.
+  std::vector<char> decoded(outSize);
   for (std::uint32_t i = 0; i < layout.recordCount && readLeft > 0; ++i) {
     const std::span<const std::uint8_t> whole = records.Record(layout.firstRecord + i).Bytes();
     const std::span<const std::uint8_t> record =
@@ -116,9 +123,7 @@ int DecodeTextRecords(const BookRecords &records, const TextLayout &layout, Huff
       continue;
     if (text.size() + outSize > maxText)
       return MOBI_ERR_TEXT_SIZE;
-    const std::size_t start = text.size();
-    text.resize(start + outSize);
-    char *out = text.data() + start;
+    char *out = decoded.data();
     std::uint32_t n = 0;
     switch (layout.compression) {
     case MobiHeader::kNoCompression:
@@ -132,10 +137,9 @@ int DecodeTextRecords(const BookRecords &records, const TextLayout &layout, Huff
       n = huff ? huff->Decompress(record, out, outSize) : 0;
       break;
     default:
-      text.resize(start);
       return MOBI_ERR_COMPRESSION;
     }
-    text.resize(start + std::min(n, outSize));
+    text.append(out, std::min(n, outSize));
   }
   // Once the HUFF/CDIC decoder fails, the rest of the text is lost.
   return huff != nullptr && huff->Error() ? MOBI_ERR_ENCRYPTED : MOBI_OK;

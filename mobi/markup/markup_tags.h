@@ -32,13 +32,14 @@ inline bool TagMentions(std::string_view tag, std::string_view name) {
 // without a search that backtracks over a long unclosed stretch again and
 // again.
 template <typename Visit> void ForEachClosedTag(std::string_view text, Visit visit) {
-  std::size_t open = text.find('<');
-  while (open != std::string_view::npos) {
-    const std::size_t stop = FindAngleBracket(text, open + 1);
-    if (stop == std::string_view::npos)
+  // The text between tags, most of a book, is passed by memchr; only a
+  // tag's own bytes are looked at one by one, going back to its "<".
+  for (std::size_t open = text.find('<'); open != std::string_view::npos;) {
+    const std::size_t close = text.find('>', open + 1);
+    if (close == std::string_view::npos)
       return;
-    if (text[stop] == '>')
-      visit(text.substr(open, stop + 1 - open));
-    open = text[stop] == '<' ? stop : text.find('<', stop + 1);
+    const std::size_t last = text.rfind('<', close);
+    visit(text.substr(last, close + 1 - last));
+    open = text.find('<', close + 1);
   }
 }
