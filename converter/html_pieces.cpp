@@ -241,16 +241,10 @@ private:
     for (;;) {
       const std::string_view before = std::string_view(text).substr(0, end);
       const std::size_t last = before.find_last_not_of(" \t\r\n");
-      if (last == std::string_view::npos)
+      if (last == std::string_view::npos || !before.substr(0, last + 1).ends_with(kPageBreak))
         return text;
-      if (before.substr(0, last + 1).ends_with(kPageBreak)) {
-        end = last + 1 - kPageBreak.size();
-        text.replace(end, kPageBreak.size(), kept);
-      } else if (before.substr(0, last + 1).ends_with(kept)) {
-        end = last + 1 - kept.size();
-      } else {
-        return text;
-      }
+      end = last + 1 - kPageBreak.size();
+      text.replace(end, kPageBreak.size(), kept);
     }
   }
 

@@ -59,10 +59,13 @@ void WritePdfFile(BookPdf &book, const std::string &path) {
   // A partial PDF is worse than none; a device stays, though.
   struct stat status;
   const bool regular = fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode);
-  const auto discard = [&] {
-    std::fclose(file);
+  const auto removePartial = [&] {
     if (regular)
       unlink(path.c_str());
+  };
+  const auto discard = [&] {
+    std::fclose(file);
+    removePartial();
   };
   int cause = 0;
   try {
@@ -91,8 +94,7 @@ void WritePdfFile(BookPdf &book, const std::string &path) {
     cause = errno;
   }
   if (!written) {
-    if (regular)
-      unlink(path.c_str());
+    removePartial();
     throw PdfFileError(std::strerror(cause != 0 ? cause : EIO));
   }
 }

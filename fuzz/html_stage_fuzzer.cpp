@@ -70,8 +70,7 @@ Reading ReadBody(std::string_view html) {
     from = tag.end;
     raw = tag.rawTextFollows;
     const std::string_view name = tag.name;
-    reading.showsElement = reading.showsElement ||
-                           IsIn(name, {"img", "image", "svg", "hr", "table", "object", "video"});
+    reading.showsElement = reading.showsElement || finishing::ShowsByItself(name);
     if (name.empty() || name.starts_with('!') || name.starts_with('?'))
       continue;
     auto &open = reading.open;
